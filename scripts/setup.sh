@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need.
+# Idempotent: packages already present are left alone; safe to run on every invocation.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git python3 clang clang-format libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libz-mingw-w64-dev zip unzip
+  g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
+  wine wine32:i386 libwine:i386
+  xvfb xauth x11-apps netpbm
+  libreoffice-calc-nogui
+)
+
+need_root() {
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null 2>&1; then exec sudo -E "$0" "$@"; fi
+    echo "setup: run as root (apt-get needs it)" >&2
+    exit 1
+  fi
+}
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  need_root "$@"
+  dpkg --add-architecture i386
+  missing+=(__update__)
+fi
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+need_root "$@"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+real=()
+for p in "${missing[@]}"; do [ "$p" = __update__ ] || real+=("$p"); done
+if [ ${#real[@]} -gt 0 ]; then
+  apt-get install -y -qq --no-install-recommends "${real[@]}" >/dev/null
+fi

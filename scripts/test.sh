@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds both presets and runs every test: native (ASan/UBSan) and,
+# under Wine, the 32-bit Windows build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+cmake --preset native >/dev/null
+cmake --build --preset native
+ctest --preset native -j2
+
+cmake --preset mingw32 >/dev/null
+cmake --build --preset mingw32
+scripts/with-wine.sh build/mingw32/wineprefix ctest --preset mingw32

@@ -1,0 +1,93 @@
+// A stand-in Excel: the part of Excel's object model the add-in calls, over workbooks held in
+// memory. It models what the add-in relies on (grid sizes, Count/CountLarge, used range,
+// Intersect, Evaluate with CONCATENATE/LEN/REPT, displayed text under number formats, events)
+// and counts what happens to it: calls per operation, live objects, and faults on demand.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/host/host_object.h"
+#include "standin/workbook_data.h"
+
+namespace tb::standin {
+
+enum class Profile {
+    Modern,  // 1,048,576 rows x 16,384 columns, CountLarge present
+    Legacy,  // 65,536 rows x 256 columns, no CountLarge
+};
+
+// Resolves a function the evaluator does not know (for example an add-in's function). Receives
+// the arguments as Excel passes them to an add-in: references as Range objects, omitted ones as
+// Value::missing(), array constants as 2-D arrays with lower bounds 1. Returns false when it
+// does not know the name (the formula then gives #NAME?).
+using FunctionResolver =
+    std::function<bool(std::u16string_view name, std::span<const Value> args, Value& result)>;
+
+struct State;  // shared by the Excel and every object it hands out
+
+class Excel {
+public:
+    explicit Excel(Profile profile = Profile::Modern);
+    ~Excel();
+    Excel(const Excel&) = delete;
+    Excel& operator=(const Excel&) = delete;
+
+    Profile profile() const;
+    std::uint32_t max_rows() const;
+    std::uint32_t max_columns() const;
+
+    // The Application object (answers query(iid::application)); a new counted reference.
+    ObjectRef application();
+
+    // Opens a workbook and raises WorkbookOpen; a workbook without sheets gets one empty sheet.
+    void open(WorkbookData data);
+    // Adds a new empty workbook and raises NewWorkbook.
+    void add_new_workbook();
+    WorkbookData& workbook(std::size_t index);  // 0-based
+    std::size_t workbook_count() const;
+    // The sheet that unqualified references in evaluate() refer to (default: first sheet of
+    // the first workbook).
+    void set_active_sheet(std::size_t workbook, std::size_t sheet);
+
+    // Evaluates a formula in US syntax (a leading '=' is allowed) as Application.Evaluate does,
+    // with references resolved against the active sheet, and functions the evaluator does not
+    // know handed to the resolver. References that end up as a formula's result are given
+    // as their value. This is the path of the command-line tools; it is not counted as a host
+    // call.
+    Value evaluate(std::u16string_view formula, const FunctionResolver& resolver = {});
+
+    // The displayed text of a value under a number format code, as Range.Text gives it.
+    static std::u16string display_text(const Value& value, std::u16string_view format);
+
+    // --- instrumentation -------------------------------------------------------------------
+    // Host calls made through the object model, by operation name: "Application.Evaluate",
+    // "Application.Intersect", "Application.Workbooks", "Workbooks.Count", "Workbooks.Item",
+    // "Workbook.Worksheets", "Sheets.Item", "Worksheet.Cells", "Worksheet.UsedRange",
+    // "Range.Cells", "Range.Count", "Range.CountLarge", "Range.Rows", "Range.Columns",
+    // "Range.Worksheet", "Range.Text", "Range.Value", "Range.Value2".
+    std::uint64_t calls(std::u16string_view operation) const;
+    std::uint64_t total_calls() const;
+    std::vector<std::u16string> operations() const;  // every operation name above
+    void reset_counts();
+    // Host objects handed out and not yet released (the Application included).
+    std::int64_t live_objects() const;
+    // Makes the nth call (counting from 1, from now on) of an operation fail with the HRESULT.
+    void fail_call(std::u16string_view operation, std::uint64_t nth,
+                   std::int32_t hresult = hr::fail);
+    // Makes an operation's member unknown (DISP_E_UNKNOWNNAME), as an older host would.
+    void make_unknown(std::u16string_view operation);
+    void clear_faults();
+    // Events raised so far, by name ("WorkbookOpen", "NewWorkbook").
+    std::uint64_t events_raised(std::u16string_view name) const;
+
+private:
+    std::shared_ptr<State> state_;
+};
+
+}  // namespace tb::standin
