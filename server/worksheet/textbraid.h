@@ -1,0 +1,42 @@
+// The Automation add-in class behind the worksheet function
+//   TEXTBRAID(delimiter, ignore_empty, use_formats, text1, [text2], …)
+// Pure C++ over the tagged value and host objects. Every call reads gExcelApp, keeps nothing
+// between calls, and answers every failure with #VALUE!.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "server/host/value.h"
+#include "server/worksheet/message_box.h"
+
+namespace tb {
+
+// The help text shown, with #VALUE!, for a call with fewer than four arguments.
+std::u16string TextBraidHelpText();
+
+// The text answered when the joined text would not fit in a cell.
+inline constexpr std::u16string_view kCellLimitText = u"Cell character limit exceeded.";
+
+class TEXTBRAID {
+public:
+    explicit TEXTBRAID(MessageBoxFn show_box) : show_box_(std::move(show_box)) {}
+
+    // The worksheet function. params holds every argument of the call, left to right (omitted
+    // ones as Value::missing()). Never throws: every failure gives #VALUE!.
+    Value operator()(std::span<const Value> params) noexcept;
+
+private:
+    friend struct TextBraidInternals;  // unit tests reach the private operations through it
+
+    Value ParseSwitch(Value item, bool default_value) const noexcept;
+    Value ItemText(Value item, bool use_formats) const;
+    bool ExceedsCellLimit(const Value& text, const Value& delimiter, double length) const noexcept;
+    bool IsBadRange(const Value& target) const noexcept;
+    Value JoinItems(const Value& delimiter, bool ignore_empty, bool use_formats,
+                    bool useLegacyCount, std::span<const Value> items) const;
+
+    MessageBoxFn show_box_;
+};
+
+}  // namespace tb

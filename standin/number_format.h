@@ -1,0 +1,31 @@
+// Excel's number formats as the stand-in applies them: the text a cell displays (Range.Text,
+// assuming columns wide enough), the General text of numbers (what CONCATENATE writes), and the
+// kinds of format that change what Range.Value gives.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "server/host/value.h"
+
+namespace tb::standin {
+
+// Excel's General text of a number, as CONCATENATE writes it: up to 15 significant digits,
+// exponent form (1E+20, 1.5E-10) where the plain form would need more digits.
+std::u16string general_text(double number);
+
+// The displayed text of a cell value under a format code: numbers (and dates, which are numbers
+// to Excel) through the code's sections; texts through the text section (or as they are);
+// booleans as TRUE/FALSE; error values as #N/A, #DIV/0!, …; empty as no text.
+std::u16string format_cell_text(const Value& value, std::u16string_view code);
+
+// Whether a format code shows dates or times (Range.Value then gives a date).
+bool is_date_format(std::u16string_view code);
+// Whether a format code shows a currency amount (Range.Value then gives currency).
+bool is_currency_format(std::u16string_view code);
+
+// The code of a built-in number format id of the .xlsx format (0 → "General", 14 → "m/d/yyyy",
+// …); empty for ids that have no built-in code.
+std::u16string builtin_format_code(unsigned id);
+
+}  // namespace tb::standin
