@@ -1,0 +1,54 @@
+// kzInstall: lists an Automation add-in in an Office application's add-in list (the registry
+// values OPEN, OPEN1, OPEN2, ... under the key Options of
+// HKEY_CURRENT_USER\Software\Microsoft\Office\<n>.0\<App>) for every Office version from 99.0 down
+// to 10.0 whose Options key exists, or takes it off that list. All registry access goes through the
+// scripting shell; no key is ever created and nothing but the one string value of the entry is ever
+// written or deleted.
+#pragma once
+
+#include <string>
+
+#include "installer/reg_value.h"
+#include "installer/shell.h"
+
+namespace kzInstall {
+
+inline constexpr int kNewestVersion = 99;
+inline constexpr int kOldestVersion = 10;
+
+// The per-application routines. Each visits every version, newest first, and traps nothing: a
+// shell that cannot be created, and a listed value that has no text form, reach the caller.
+void SetupExcel(const std::u16string& progId, bool allowRemove, const ShellFactory& shells);
+void SetupWord(const std::u16string& progId, bool allowRemove, const ShellFactory& shells);
+void SetupAccess(const std::u16string& progId, bool allowRemove, const ShellFactory& shells);
+void SetupOutlook(const std::u16string& progId, bool allowRemove, const ShellFactory& shells);
+void SetupPowerPoint(const std::u16string& progId, bool allowRemove, const ShellFactory& shells);
+
+// One application and one version: appends the entry at the end of the OPEN chain when it is not
+// listed; when it is listed as the last value of the chain and allowRemove is true, deletes it.
+void UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey,
+                      const std::u16string& version, bool allowRemove, const ShellFactory& shells);
+
+// True when reading the key itself succeeds with anything but nothing; every failure gives false.
+bool RegKeyExists(const std::u16string& keyPath, Shell& shell);
+
+// The value, or nothing when the shell cannot be created or the read fails.
+RegValue ReadRegValue(const std::u16string& keyPath, const std::u16string& valueName,
+                      const ShellFactory& shells);
+
+// Writes the value; an empty type leaves the choice to the shell. Every failure is ignored.
+void WriteRegValue(const std::u16string& keyPath, const std::u16string& valueName,
+                   const RegValue& value, const std::u16string& valueType,
+                   const ShellFactory& shells);
+
+// Deletes the value when its name contains "OPEN" in any letter case. Every failure is ignored.
+void DeleteOpenValue(const std::u16string& keyPath, const std::u16string& valueName,
+                     const ShellFactory& shells);
+
+// "HKEY_CURRENT_USER\Software\Microsoft\Office\<version>\<appKey>\Options\".
+std::u16string OptionsKeyPath(const std::u16string& appKey, const std::u16string& version);
+
+// The list entry of an Automation add-in: /A "<progId>".
+std::u16string EntryText(const std::u16string& progId);
+
+}  // namespace kzInstall

@@ -1,0 +1,40 @@
+// kzMain: the installer's entry routine. Reads "<ProgId> <application> <mode>" from the end of
+// the argument text, runs the matching per-application routine of kzInstall once, and shows the
+// one fixed warning box when a failure stops the work.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "installer/shell.h"
+
+namespace kzMain {
+
+// Shows a modal box with the text, title and MessageBox style and returns once it is closed.
+using MessageBoxFn = std::function<void(const std::u16string& text, const std::u16string& title,
+                                        std::uint32_t style)>;
+
+// MB_ICONEXCLAMATION | MB_OK: the warning icon and a single OK button.
+inline constexpr std::uint32_t kWarningBoxStyle = 0x30;
+
+inline constexpr std::u16string_view kWarningTitle = u"SPANWISE Formula";
+inline constexpr std::u16string_view kWarningText =
+    u"To be able to fully use this product: \r\n"
+    u" After this install, open Excel, then go to the Add-Ins list. \r\n"
+    u"  - If \"Tallyspan.Spanwise\" is in the list, select it.\r\n"
+    u"  - If not in the list, click \"Automation\", find and select \"Tallyspan.Spanwise\".";
+
+// How a run ended; the program's exit status is the number.
+enum class Outcome : int {
+    Completed = 0,     // a per-application routine ran to its end
+    WarningShown = 1,  // a failure stopped the work and the warning box was shown
+    Ignored = 2,       // the command line was unusable or named no known application: nothing done
+};
+
+// Never throws: every failure is trapped here, including one of the box itself.
+Outcome Main(std::u16string_view argumentText, const kzInstall::ShellFactory& shells,
+             const MessageBoxFn& messageBox) noexcept;
+
+}  // namespace kzMain
