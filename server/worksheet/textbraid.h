@@ -19,19 +19,22 @@ std::u16string TextBraidHelpText();
 inline constexpr std::u16string_view kCellLimitText = u"Cell character limit exceeded.";
 
 class TEXTBRAID {
-public:
+  public:
     explicit TEXTBRAID(MessageBoxFn show_box) : show_box_(std::move(show_box)) {}
 
     // The worksheet function. params holds every argument of the call, left to right (omitted
     // ones as Value::missing()). Never throws: every failure gives #VALUE!.
     Value operator()(std::span<const Value> params) noexcept;
 
-private:
+  private:
     friend struct TextBraidInternals;  // unit tests reach the private operations through it
 
     Value ParseSwitch(Value item, bool default_value) const noexcept;
     Value ItemText(Value item, bool use_formats) const;
     bool ExceedsCellLimit(const Value& text, const Value& delimiter, double length) const noexcept;
+    // The same probe over a text held elsewhere, so the running result is measured in place.
+    bool ExceedsCellLimit(std::u16string_view text, const Value& delimiter,
+                          double length) const noexcept;
     bool IsBadRange(const Value& target) const noexcept;
     Value JoinItems(const Value& delimiter, bool ignore_empty, bool use_formats,
                     bool useLegacyCount, std::span<const Value> items) const;

@@ -1,0 +1,94 @@
+#include "tests/support/case_book.h"
+
+namespace tb::testing {
+
+standin::WorkbookData case_book() {
+    standin::WorkbookData book;
+    book.name = u"Cases";
+    standin::SheetData& sheet = book.sheets.emplace_back();
+    sheet.name = u"Sheet1";
+    sheet.set(1, 1, Value::string(u"a"));
+    sheet.set(1, 3, Value::string(u"b"));
+    sheet.set(2, 1, Value::number(1.5), u"0.00");
+    sheet.set(2, 2, Value::number(45293), u"m/d/yyyy");
+    sheet.set(2, 3, Value::boolean(true));
+    sheet.set(3, 1, Value::xl_error(xlerr::na));
+    sheet.set(3, 2, Value::string(u"x"));
+    sheet.set(3, 3, Value::number(7));
+    sheet.set(4, 1, Value::xl_error(xlerr::div0));
+    sheet.set(4, 2, Value::string(u"say \"hi\""));
+    sheet.set(4, 3, Value::string(u"007"));
+    sheet.set(1, 5, Value::string(u"tl"));
+    sheet.set(1, 6, Value::string(u"tr"));
+    sheet.set(2, 5, Value::string(u"bl"));
+    sheet.set(2, 6, Value::string(u"br"));
+    sheet.set(1, 7, Value::string(std::u16string(20000, u'x')));
+    sheet.set(2, 7, Value::string(std::u16string(20000, u'y')));
+    sheet.set(1, 10, Value::number(1234.5), u"#,##0.00");
+    sheet.set(2, 10, Value::number(0.25), u"0%");
+    sheet.set(3, 10, Value::number(-3), u"#,##0;(#,##0)");
+    standin::SheetData& other = book.sheets.emplace_back();
+    other.name = u"Sheet2";
+    other.set(1, 1, Value::string(u"other"));
+    return book;
+}
+
+std::vector<FormulaCase> formula_cases() {
+    const std::u16string limit = u"Cell character limit exceeded.";
+    return {
+        // Joining and skipping empties.
+        {"skips empty cells", u"TEXTBRAID(\",\", TRUE, FALSE, A1:C1)", u"a,b"},
+        {"keeps empty cells", u"TEXTBRAID(\",\", FALSE, FALSE, A1:C1)", u"a,,b"},
+        {"row by row", u"TEXTBRAID(\"-\", TRUE, FALSE, E1:F2)", u"tl-tr-bl-br"},
+        {"arguments in order", u"TEXTBRAID(\"+\", TRUE, FALSE, E2:F2, E1, \"z\")", u"bl+br+tl+z"},
+        {"omitted item kept", u"TEXTBRAID(\",\", FALSE, FALSE, E1, , F1)", u"tl,,tr"},
+        {"omitted item skipped", u"TEXTBRAID(\",\", TRUE, FALSE, E1, , F1)", u"tl,tr"},
+        {"nothing accepted", u"TEXTBRAID(\",\", TRUE, FALSE, H1:H5)", u""},
+        {"long delimiter", u"TEXTBRAID(\" | \", TRUE, FALSE, E1:F2)", u"tl | tr | bl | br"},
+        {"empty delimiter", u"TEXTBRAID(\"\", TRUE, FALSE, E1:F2)", u"tltrblbr"},
+        {"first three omitted", u"TEXTBRAID(,,,A1:C1)", u"ab"},
+        {"fourth left empty", u"TEXTBRAID(\",\", TRUE, FALSE, )", u""},
+        {"other sheet", u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!A1, E1)", u"other,tl"},
+        {"quotes kept", u"TEXTBRAID(\";\", TRUE, FALSE, B4, C4)", u"say \"hi\";007"},
+        // Whole columns and the early length check.
+        {"whole column, empties ignored", u"TEXTBRAID(\",\", TRUE, FALSE, E:E)", u"tl,bl"},
+        {"whole row, empties ignored", u"TEXTBRAID(\",\", TRUE, FALSE, 1:1)",
+         u"a,b,tl,tr," + std::u16string(20000, u'x') + u",1234.5"},
+        {"whole column, empties kept", u"TEXTBRAID(\",\", FALSE, FALSE, E:E)", limit},
+        {"many empty cells, empty delimiter", u"TEXTBRAID(\"\", FALSE, FALSE, H1:H40000)", limit},
+        {"array is one item", u"TEXTBRAID(\",\", FALSE, FALSE, {1,2;3,4})", u"1,2,3,4"},
+        {"limit reached mid-walk", u"TEXTBRAID(\",\", TRUE, FALSE, G1:G2)", limit},
+        {"long text alone fits", u"LEN(TEXTBRAID(\",\", TRUE, FALSE, G1))", u"20000"},
+        // Errors among the items.
+        {"error cell in range", u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1, A3:C3)", u"#N/A"},
+        {"error value item", u"TEXTBRAID(\",\", TRUE, FALSE, \"a\", NA())", u"#N/A"},
+        {"error single cell", u"TEXTBRAID(\",\", TRUE, FALSE, E1, A4)", u"#DIV/0!"},
+        // Formats and conversions.
+        {"displayed text", u"TEXTBRAID(\",\", TRUE, TRUE, A2:C2)", u"1.50,1/2/2024,TRUE"},
+        {"raw values", u"TEXTBRAID(\",\", TRUE, FALSE, A2:C2)", u"1.5,45293,TRUE"},
+        {"number formats", u"TEXTBRAID(\" \", TRUE, TRUE, J1:J3)", u"1,234.50 25% (3)"},
+        {"values not cells ignore formats", u"TEXTBRAID(\",\", TRUE, TRUE, 1.5, TRUE, 1/4)",
+         u"1.5,TRUE,0.25"},
+        {"numeric delimiter", u"TEXTBRAID(5, TRUE, FALSE, E1:F1)", u"tl5tr"},
+        {"delimiter cell formatted", u"TEXTBRAID(A2, TRUE, TRUE, E1:F1)", u"tl1.50tr"},
+        {"delimiter cell raw", u"TEXTBRAID(A2, TRUE, FALSE, E1:F1)", u"tl1.5tr"},
+        // Invalid calls.
+        {"delimiter NA()", u"TEXTBRAID(NA(), TRUE, FALSE, E1:F1)", u"#VALUE!"},
+        {"delimiter error cell", u"TEXTBRAID(A4, TRUE, FALSE, E1:F1)", u"#VALUE!"},
+        {"switch 2", u"TEXTBRAID(\",\", 2, FALSE, E1:F1)", u"#VALUE!"},
+        {"switch -1", u"TEXTBRAID(\",\", -1, FALSE, E1:F1)", u"#VALUE!"},
+        {"switch 0.5", u"TEXTBRAID(\",\", 0.5, FALSE, E1:F1)", u"#VALUE!"},
+        {"switch yes", u"TEXTBRAID(\",\", \"yes\", FALSE, E1:F1)", u"#VALUE!"},
+        {"switch 0", u"TEXTBRAID(\",\", 0, FALSE, A1:C1)", u"a,,b"},
+        {"switch text TRUE", u"TEXTBRAID(\",\", \"TRUE\", FALSE, A1:C1)", u"a,b"},
+        {"switch text false", u"TEXTBRAID(\",\", \" false \", FALSE, A1:C1)", u"a,,b"},
+        {"switch text TRUE()", u"TEXTBRAID(\",\", \"TRUE()\", FALSE, A1:C1)", u"a,b"},
+        {"switch from cell", u"TEXTBRAID(\",\", C2, FALSE, A1:C1)", u"a,b"},
+        {"switch error cell", u"TEXTBRAID(\",\", A3, FALSE, A1:C1)", u"#VALUE!"},
+        {"array with error element", u"TEXTBRAID(\",\", TRUE, FALSE, {1,#N/A})", u"#VALUE!"},
+        {"too few arguments", u"TEXTBRAID(\",\", TRUE, FALSE)", u"#VALUE!", true},
+        {"no argument", u"TEXTBRAID()", u"#VALUE!", true},
+    };
+}
+
+}  // namespace tb::testing

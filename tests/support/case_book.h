@@ -1,0 +1,32 @@
+// The workbook and the table of formulas that the worksheet function is checked against, shared
+// by the native tests and the end-to-end tests through the real DLL, so both paths answer the
+// same cases.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "standin/workbook_data.h"
+
+namespace tb::testing {
+
+struct FormulaCase {
+    const char* name;
+    std::u16string formula;
+    std::u16string expected;  // as the cell shows it: the text, or #VALUE!, #N/A, …
+    bool help_box = false;    // whether the call shows the help box
+};
+
+// Sheet1:  A1 "a"  B1 (empty)  C1 "b"
+//          A2 1.5 "0.00"  B2 45293 "m/d/yyyy"  C2 TRUE
+//          A3 #N/A  B3 "x"  C3 7
+//          A4 #DIV/0!  B4 "say ""hi"""  C4 "007"
+//          E1 "tl" F1 "tr" / E2 "bl" F2 "br"
+//          G1 20,000 × "x", G2 20,000 × "y"
+//          H1:H5 empty, J1 1234.5 "#,##0.00"  J2 0.25 "0%"  J3 -3 "#,##0;(#,##0)"
+// Sheet2:  A1 "other"
+standin::WorkbookData case_book();
+
+std::vector<FormulaCase> formula_cases();
+
+}  // namespace tb::testing

@@ -1,0 +1,455 @@
+// The worksheet function against the stand-in Excel: the case table, the private operations
+// against a scripted host, fault injection into every host operation, and host call counts.
+#include "server/worksheet/textbraid.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "server/host/connection.h"
+#include "server/host/excel_ops.h"
+#include "server/host/mod_globals.h"
+#include "standin/excel.h"
+#include "standin/number_format.h"
+#include "tests/support/case_book.h"
+
+namespace tb {
+
+struct TextBraidInternals {
+    static Value ParseSwitch(const TEXTBRAID& f, Value item, bool d) {
+        return f.ParseSwitch(std::move(item), d);
+    }
+    static Value ItemText(const TEXTBRAID& f, Value item, bool use_formats) {
+        return f.ItemText(std::move(item), use_formats);
+    }
+    static bool ExceedsCellLimit(const TEXTBRAID& f, const Value& text, const Value& delimiter,
+                                 double length) {
+        return f.ExceedsCellLimit(text, delimiter, length);
+    }
+    static bool IsBadRange(const TEXTBRAID& f, const Value& target) { return f.IsBadRange(target); }
+};
+
+namespace {
+
+using standin::Excel;
+using standin::Profile;
+using I = TextBraidInternals;
+
+struct Box {
+    std::u16string text, title;
+    std::uint32_t style;
+};
+
+// What a cell shows for a result.
+std::u16string shown(const Value& v) {
+    switch (v.kind()) {
+        case Kind::String:
+            return v.string_value();
+        case Kind::Error:
+            return xlerr::display_text(v.error_code());
+        case Kind::Boolean:
+            return v.boolean_value() ? u"TRUE" : u"FALSE";
+        case Kind::Empty:
+            return u"";
+        default:
+            return standin::general_text(v.to_number());
+    }
+}
+
+std::string narrow(const std::u16string& s) {
+    return utf8(s.size() > 80 ? s.substr(0, 80) : s);
+}
+
+// A stand-in Excel with the case workbook open and the add-in connected on this thread.
+class Host {
+  public:
+    explicit Host(Profile profile = Profile::Modern, bool open_book = true) : excel(profile) {
+        if (open_book) excel.open(testing::case_book());
+        OnConnection(excel.application(), [] { return std::make_shared<CExcelEvents>(); });
+        function = std::make_unique<TEXTBRAID>(
+            [this](const std::u16string& text, const std::u16string& title, std::uint32_t style) {
+                boxes.push_back({text, title, style});
+            });
+    }
+    ~Host() { OnDisconnection(); }
+
+    Value evaluate(const std::u16string& formula) {
+        return excel.evaluate(
+            formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
+                if (!iequals(name, u"TEXTBRAID")) return false;
+                result = (*function)(args);
+                return true;
+            });
+    }
+
+    Excel excel;
+    std::vector<Box> boxes;
+    std::unique_ptr<TEXTBRAID> function;
+};
+
+class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing::FormulaCase>> {};
+
+TEST_P(FormulaCases, ShowsWhatTheCellShould) {
+    const auto& [profile, c] = GetParam();
+    Host host(profile);
+    const std::int64_t live_before = host.excel.live_objects();
+    EXPECT_EQ(narrow(shown(host.evaluate(c.formula))), narrow(c.expected)) << c.name;
+    EXPECT_EQ(host.excel.live_objects(), live_before) << "host objects left alive";
+    ASSERT_EQ(host.boxes.size(), c.help_box ? 1u : 0u);
+    if (c.help_box) {
+        EXPECT_EQ(host.boxes[0].text, TextBraidHelpText());
+        EXPECT_EQ(host.boxes[0].title, u"TEXTBRAID");
+        EXPECT_EQ(host.boxes[0].style, 16u);
+    }
+    OnDisconnection();
+    EXPECT_EQ(host.excel.live_objects(), 0) << "everything released after disconnection";
+}
+
+INSTANTIATE_TEST_SUITE_P(Modern, FormulaCases,
+                         ::testing::Combine(::testing::Values(Profile::Modern),
+                                            ::testing::ValuesIn(testing::formula_cases())));
+INSTANTIATE_TEST_SUITE_P(Legacy, FormulaCases,
+                         ::testing::Combine(::testing::Values(Profile::Legacy),
+                                            ::testing::ValuesIn(testing::formula_cases())));
+
+TEST(TextBraidEntry, HelpTextHasItsTwentyOneLines) {
+    const std::u16string help = TextBraidHelpText();
+    std::size_t lines = 1;
+    for (std::size_t at = help.find(u"\r\n"); at != std::u16string::npos;
+         at = help.find(u"\r\n", at + 2)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 21u);
+    EXPECT_NE(help.find(u"TEXTBRAID(delimiter, ignore_empty, use_formats, text1, [text2], \u2026)"),
+              std::u16string::npos);
+    EXPECT_NE(help.find(u"delimiter: \r\n"), std::u16string::npos);
+    EXPECT_EQ(help.substr(0, 31), u"This function concatenates rang");
+    EXPECT_EQ(help.substr(help.size() - 15), u"range of cells.");
+}
+
+TEST(TextBraidEntry, DisconnectedHostGivesValueErrorAndNoBox) {
+    Host host;
+    OnDisconnection();
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
+    EXPECT_TRUE(host.boxes.empty());
+}
+
+TEST(TextBraidEntry, CountsWithCountLargeOnlyWhenTheFirstSheetAnswersIt) {
+    {
+        Host host(Profile::Modern, /*open_book=*/false);
+        host.excel.reset_counts();
+        EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, \"a\", \"b\")")), u"a,b");
+        EXPECT_EQ(host.excel.calls(u"Worksheet.Cells"), 0u) << "no workbook: no probe";
+    }
+    {
+        Host host(Profile::Modern);
+        host.excel.reset_counts();
+        EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F2)")), u"tl,tr,bl,br");
+        EXPECT_EQ(host.excel.calls(u"Range.Count"), 0u);
+        EXPECT_GT(host.excel.calls(u"Range.CountLarge"), 1u);
+    }
+    {
+        Host host(Profile::Legacy);
+        host.excel.reset_counts();
+        EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F2)")), u"tl,tr,bl,br");
+        EXPECT_GT(host.excel.calls(u"Range.Count"), 0u);
+    }
+}
+
+TEST(TextBraidEntry, EventsReachTheSinkAndChangeNothing) {
+    Host host;
+    const std::uint64_t before = CExcelEvents::events_received();
+    host.excel.add_new_workbook();
+    host.excel.open(testing::case_book());
+    EXPECT_EQ(CExcelEvents::events_received(), before + 2);
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"tl,tr");
+}
+
+TEST(Connection, LifecycleStates) {
+    Excel excel;
+    int sinks = 0;
+    auto factory = [&sinks] {
+        ++sinks;
+        return std::make_shared<CExcelEvents>();
+    };
+    OnDisconnection();  // without a connection: nothing happens
+    EXPECT_FALSE(modGlobals().gExcelApp);
+
+    OnConnection(excel.application(), factory);
+    EXPECT_TRUE(modGlobals().gExcelApp);
+    EXPECT_TRUE(modGlobals().gExcelEvents);
+    OnConnection(excel.application(), factory);  // replaces both; the first sink goes away
+    EXPECT_EQ(sinks, 2);
+    EXPECT_EQ(excel.live_objects(), 1) << "one Application held by gExcelApp and the one sink";
+
+    // A failing sink leaves the host connected without events.
+    OnConnection(excel.application(), []() -> std::shared_ptr<void> { fail(hr::fail, "no"); });
+    EXPECT_TRUE(modGlobals().gExcelApp);
+    EXPECT_FALSE(modGlobals().gExcelEvents);
+
+    OnDisconnection();
+    EXPECT_FALSE(modGlobals().gExcelApp);
+    EXPECT_FALSE(modGlobals().gExcelEvents);
+    EXPECT_EQ(excel.live_objects(), 0);
+}
+
+// --- the private operations against a scripted Application ------------------------------------
+
+// An Application that records the formulas it is asked to evaluate and answers from a script.
+class ScriptedApplication final : public HostObject {
+  public:
+    std::function<Value(const std::u16string&)> answer = [](const std::u16string&) {
+        return Value::number(0);
+    };
+    std::vector<std::u16string> formulas;
+    int count = 1;
+
+    void add_ref() noexcept override { ++count; }
+    void release() noexcept override { --count; }
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
+        if (!iequals(member, u"Evaluate") || args.size() != 1 || !args[0].is_string()) {
+            fail(hr::unknown_name, "not scripted");
+        }
+        formulas.push_back(args[0].string_value());
+        return answer(args[0].string_value());
+    }
+    ObjectRef query(const Guid&) override { return ObjectRef::share(this); }
+    std::uint32_t connect_events(const Guid&, EventSink&) override {
+        fail(hr::no_interface, "no events");
+    }
+    void disconnect_events(std::uint32_t) override {}
+};
+
+class ScriptedHost : public ::testing::Test {
+  protected:
+    void SetUp() override { modGlobals().gExcelApp = ObjectRef::share(&app); }
+    void TearDown() override {
+        modGlobals().gExcelApp.reset();
+        EXPECT_EQ(app.count, 1);
+    }
+    ScriptedApplication app;
+    TEXTBRAID function{nullptr};
+};
+
+TEST_F(ScriptedHost, ParseSwitch) {
+    struct Row {
+        Value item;
+        bool default_value;
+        int expected;  // 1 true, 0 false, -1 no value
+    };
+    const Row rows[] = {
+        {Value::missing(), false, 0},
+        {Value::missing(), true, 1},
+        {Value(), true, 1},
+        {Value::string(u"   "), false, 0},
+        {Value::boolean(true), false, 1},
+        {Value::boolean(false), true, 0},
+        {Value::number(1), false, 1},
+        {Value::number(1.0), false, 1},
+        {Value::integer(0), true, 0},
+        {Value::number(2), false, -1},
+        {Value::number(-1), false, -1},
+        {Value::number(0.5), false, -1},
+        {Value::string(u" 1 "), false, 1},
+        {Value::string(u"0"), true, 0},
+        {Value::string(u"true"), false, 1},
+        {Value::string(u" True "), false, 1},
+        {Value::string(u"TRUE ( )"), false, 1},
+        {Value::string(u"true()"), false, 1},
+        {Value::string(u"False"), true, 0},
+        {Value::string(u"FALSE()"), true, 0},
+        {Value::string(u"T R U E"), false, -1},
+        {Value::string(u"yes"), false, -1},
+        {Value::string(u"on"), false, -1},
+        {Value::string(u"\ttrue"), false, -1},
+        {Value::xl_error(xlerr::na), false, -1},
+        {Value::null(), false, -1},
+        {Value::date(1.0), false, 1},
+        {Value::array(Array::grid(1, 2, {Value::number(1), Value::number(0)})), false, -1},
+    };
+    for (const Row& row : rows) {
+        const Value got = I::ParseSwitch(function, row.item, row.default_value);
+        const int as_int = got.is_empty() ? -1 : (got.boolean_value() ? 1 : 0);
+        EXPECT_EQ(as_int, row.expected) << static_cast<int>(row.item.kind());
+    }
+    EXPECT_TRUE(app.formulas.empty()) << "switches never ask the host to evaluate";
+}
+
+TEST_F(ScriptedHost, ItemTextSendsOperandsTheHostReadsBack) {
+    struct Row {
+        Value item;
+        std::u16string formula;  // empty: answered without the host
+    };
+    const Row rows[] = {
+        {Value::number(3.5), u"CONCATENATE(3.5)"},
+        {Value::number(7), u"CONCATENATE(7)"},
+        {Value::number(-0.25), u"CONCATENATE(-0.25)"},
+        {Value::number(1e20), u"CONCATENATE(1E+20)"},
+        {Value::boolean(true), u"CONCATENATE(True)"},
+        {Value::currency(15000), u"CONCATENATE(1.5)"},
+        {Value::date(45293.5), u"CONCATENATE(45293.5)"},
+        {Value::null(), u"CONCATENATE()"},
+        {Value::string(u"007"), u""},
+        {Value::string(u"say \"hi\""), u""},
+        {Value::string(std::u16string(300, u'q')), u""},
+        {Value(), u""},
+    };
+    app.answer = [](const std::u16string& f) { return Value::string(u"<" + f + u">"); };
+    for (const Row& row : rows) {
+        app.formulas.clear();
+        const Value got = I::ItemText(function, row.item, false);
+        if (row.formula.empty()) {
+            EXPECT_TRUE(app.formulas.empty());
+            EXPECT_EQ(got.string_value(), row.item.is_empty() ? u"" : row.item.string_value());
+        } else {
+            ASSERT_EQ(app.formulas.size(), 1u);
+            EXPECT_EQ(utf8(app.formulas[0]), utf8(row.formula));
+            EXPECT_EQ(got.string_value(), u"<" + row.formula + u">") << "answer unchanged";
+        }
+    }
+    // The host's error answer is returned, not raised.
+    app.answer = [](const std::u16string&) { return Value::xl_error(xlerr::value); };
+    EXPECT_TRUE(I::ItemText(function, Value::null(), false).is_error());
+    // Values without a text form fail before the host is asked.
+    app.formulas.clear();
+    EXPECT_THROW(I::ItemText(function, Value::xl_error(xlerr::na), false), Failure);
+    EXPECT_THROW(I::ItemText(function, Value::array(Array::grid(1, 1, {Value()})), false), Failure);
+    EXPECT_TRUE(app.formulas.empty());
+}
+
+TEST_F(ScriptedHost, ExceedsCellLimitMeasuresWithoutTheLeadingDelimiter) {
+    struct Row {
+        Value text;
+        Value delimiter;
+        double length;
+        std::u16string formula;  // empty: the host is not asked
+    };
+    const Row rows[] = {
+        {Value::string(u"ab"), Value::string(u","), 0, u"=LEN(REPT(\"x\", 0))"},
+        {Value::string(u"anything"), Value::string(u"::"), 120, u"=LEN(REPT(\"x\", 120))"},
+        {Value::string(u","), Value::string(u","), -1, u"=LEN(REPT(\"x\", 0))"},
+        {Value::string(u"abc"), Value::string(u""), -1, u"=LEN(REPT(\"x\", 3))"},
+        {Value::string(u"::abcde"), Value::string(u"::"), -1, u"=LEN(REPT(\"x\", 5))"},
+        {Value::xl_error(xlerr::na), Value::string(u","), 5, u""},
+    };
+    for (const Row& row : rows) {
+        app.formulas.clear();
+        EXPECT_FALSE(I::ExceedsCellLimit(function, row.text, row.delimiter, row.length));
+        if (row.formula.empty()) {
+            EXPECT_TRUE(app.formulas.empty());
+        } else {
+            ASSERT_EQ(app.formulas.size(), 1u);
+            EXPECT_EQ(utf8(app.formulas[0]), utf8(row.formula));
+        }
+    }
+    const Value text = Value::string(u"x");
+    const Value comma = Value::string(u",");
+    app.answer = [](const std::u16string&) { return Value::xl_error(xlerr::value); };
+    EXPECT_TRUE(I::ExceedsCellLimit(function, text, comma, 40000));
+    app.answer = [](const std::u16string&) { return Value::xl_error(xlerr::num); };
+    EXPECT_FALSE(I::ExceedsCellLimit(function, text, comma, 40000));
+    app.answer = [](const std::u16string&) -> Value { fail(hr::fail, "host down"); };
+    EXPECT_FALSE(I::ExceedsCellLimit(function, text, comma, 40000));
+    EXPECT_FALSE(I::ExceedsCellLimit(function, text, Value::null(), -1));
+}
+
+TEST(HostProbes, IsBadRange) {
+    for (Profile profile : {Profile::Modern, Profile::Legacy}) {
+        Host host(profile);
+        ObjectRef workbooks = excel::Application_Workbooks(host.excel.application());
+        ObjectRef sheets = excel::Workbook_Worksheets(excel::Workbooks_Item(workbooks, 1));
+        ObjectRef sheet = excel::Sheets_Item(sheets, 1);
+        EXPECT_EQ(I::IsBadRange(*host.function, Value::object(sheet)), profile == Profile::Legacy);
+        EXPECT_TRUE(I::IsBadRange(*host.function, Value::object(sheets))) << "no cells";
+        EXPECT_TRUE(I::IsBadRange(*host.function, Value::object(ObjectRef())));
+        EXPECT_TRUE(I::IsBadRange(*host.function, Value::number(1)));
+    }
+}
+
+// --- robustness sweeps -------------------------------------------------------------------------
+
+// Failing the k-th call of every host operation gives #VALUE! or, where the failure is absorbed,
+// the right answer; never a crash, and no host object left alive.
+TEST(FaultSweep, EveryOperationEveryCall) {
+    const std::u16string formulas[] = {
+        u"TEXTBRAID(\",\", TRUE, TRUE, A1:C2, E:E, 3, {1,2})",
+        u"TEXTBRAID(A2, \"false\", C2, E1, , A1:C1)",
+    };
+    for (const std::u16string& formula : formulas) {
+        Host clean;
+        const std::u16string expected = shown(clean.evaluate(formula));
+        clean.excel.reset_counts();
+        clean.evaluate(formula);
+        for (const std::u16string& op : clean.excel.operations()) {
+            const std::uint64_t calls = clean.excel.calls(op);
+            for (std::uint64_t k = 1; k <= calls; ++k) {
+                Host host;
+                const std::int64_t live_before = host.excel.live_objects();
+                host.excel.fail_call(op, k);
+                const std::u16string got = shown(host.evaluate(formula));
+                EXPECT_TRUE(got == u"#VALUE!" || got == expected)
+                    << utf8(op) << " call " << k << " gave " << narrow(got);
+                EXPECT_EQ(host.excel.live_objects(), live_before) << utf8(op) << " call " << k;
+            }
+        }
+    }
+}
+
+TEST(FaultSweep, AbsorbedFailuresKeepTheAnswer) {
+    // The count probe and the limit probe turn their failures into fixed answers.
+    const std::u16string formula = u"TEXTBRAID(\",\", TRUE, FALSE, E1:F2)";
+    for (const char16_t* op : {u"Worksheet.Cells"}) {
+        Host host;
+        host.excel.fail_call(op, 1);
+        EXPECT_EQ(shown(host.evaluate(formula)), u"tl,tr,bl,br") << utf8(op);
+        EXPECT_GT(host.excel.calls(u"Range.Count"), 0u) << "falls back to Count";
+    }
+    Host host;
+    host.excel.fail_call(u"Application.Evaluate", 1);
+    EXPECT_EQ(shown(host.evaluate(formula)), u"tl,tr,bl,br");
+}
+
+// Host calls grow linearly with the cells joined, and a whole column costs only its used part.
+TEST(CallCounts, LinearInCellsAndBoundedByTheUsedRange) {
+    auto calls_for = [](std::uint32_t rows, const std::u16string& formula) {
+        standin::Excel excel;
+        standin::WorkbookData book;
+        auto& sheet = book.sheets.emplace_back();
+        sheet.name = u"Sheet1";
+        for (std::uint32_t r = 1; r <= rows; ++r)
+            sheet.set(r, 1, Value::string(u"t"));
+        excel.open(std::move(book));
+        OnConnection(excel.application(), nullptr);
+        TEXTBRAID function(nullptr);
+        excel.reset_counts();
+        excel.evaluate(formula, [&](std::u16string_view, std::span<const Value> args, Value& out) {
+            out = function(args);
+            return true;
+        });
+        const std::uint64_t total = excel.total_calls();
+        const std::uint64_t cells = excel.calls(u"Range.Cells");
+        OnDisconnection();
+        return std::pair{total, cells};
+    };
+    const std::u16string range = u"TEXTBRAID(\",\", FALSE, FALSE, A1:A";
+    const auto [c10, cells10] = calls_for(10, range + u"10)");
+    const auto [c20, cells20] = calls_for(20, range + u"20)");
+    const auto [c40, cells40] = calls_for(40, range + u"40)");
+    EXPECT_EQ(c40 - c20, 2 * (c20 - c10)) << "linear in the number of cells";
+    // Per text cell: two Range.Cells, the error-test read, the Value2 read, one limit probe.
+    EXPECT_EQ((c20 - c10) / 10, 5u);
+    EXPECT_EQ(cells20 - cells10, 20u);
+
+    const std::u16string column = u"TEXTBRAID(\",\", TRUE, FALSE, A:A)";
+    const auto [w10, wcells10] = calls_for(10, column);
+    const auto [w20, wcells20] = calls_for(20, column);
+    EXPECT_EQ(w20 - w10, c20 - c10) << "a whole column costs only its used rows";
+    EXPECT_LT(wcells20, 50u);
+}
+
+}  // namespace
+}  // namespace tb
