@@ -1,0 +1,148 @@
+#include "tools/output.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "standin/number_format.h"
+
+namespace tb::tools {
+
+std::u16string shown_text(const Value& result) {
+    switch (result.kind()) {
+        case Kind::Empty: return u"";
+        case Kind::String: return result.string_value();
+        case Kind::Error: {
+            std::u16string text = xlerr::display_text(result.error_code());
+            return text.empty() ? u"#VALUE!" : text;
+        }
+        case Kind::Boolean: return result.boolean_value() ? u"TRUE" : u"FALSE";
+        default:
+            if (result.is_numeric()) return standin::general_text(result.to_number());
+            return u"#VALUE!";
+    }
+}
+
+namespace {
+
+const char* type_name(const Value& result) {
+    switch (result.kind()) {
+        case Kind::Empty:
+        case Kind::String: return "text";
+        case Kind::Error: return "error";
+        case Kind::Boolean: return "boolean";
+        default: return result.is_numeric() ? "number" : "error";
+    }
+}
+
+std::string json_value(const Value& result) {
+    switch (result.kind()) {
+        case Kind::Boolean: return result.boolean_value() ? "true" : "false";
+        case Kind::Empty:
+        case Kind::String:
+        case Kind::Error: return json_string(shown_text(result));
+        default:
+            if (result.is_numeric()) return utf8(standin::general_text(result.to_number()));
+            return json_string(u"#VALUE!");
+    }
+}
+
+std::u16string line_breaks_for_terminal(std::u16string text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string json_string(std::u16string_view text) {
+    std::string out = "\"";
+    const std::string bytes = utf8(text);
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                if (c < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                    out += escaped;
+                } else {
+                    out += ch;
+                }
+        }
+    }
+    out += '"';
+    return out;
+}
+
+void print(std::ostream& out, std::ostream& err, const Outcome& outcome, bool json,
+           const std::optional<std::u16string>& cell) {
+    if (json) {
+        out << "{";
+        if (cell) out << "\"cell\": " << json_string(*cell) << ", ";
+        out << "\"type\": \"" << type_name(outcome.result) << "\", \"value\": "
+            << json_value(outcome.result) << ", \"boxes\": [";
+        for (std::size_t i = 0; i < outcome.boxes.size(); ++i) {
+            const BoxShown& box = outcome.boxes[i];
+            out << (i ? ", " : "") << "{\"title\": " << json_string(box.title)
+                << ", \"text\": " << json_string(box.text) << ", \"style\": " << box.style << "}";
+        }
+        out << "]}\n";
+        return;
+    }
+    for (const BoxShown& box : outcome.boxes) {
+        err << "[" << utf8(box.title) << "] " << utf8(line_breaks_for_terminal(box.text)) << "\n";
+    }
+    if (cell) out << utf8(*cell) << "\t";
+    out << utf8(shown_text(outcome.result)) << "\n";
+}
+
+std::vector<FormulaCell> textbraid_cells(const standin::SheetData& sheet) {
+    std::vector<FormulaCell> cells;
+    for (const auto& [key, cell] : sheet.cells) {
+        if (!cell.formula) continue;
+        if (to_upper(*cell.formula).find(u"TEXTBRAID(") == std::u16string::npos) continue;
+        cells.push_back({static_cast<std::uint32_t>(key >> 32),
+                         static_cast<std::uint32_t>(key & 0xFFFFFFFFu), *cell.formula});
+    }
+    std::sort(cells.begin(), cells.end(), [](const FormulaCell& a, const FormulaCell& b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+    return cells;
+}
+
+std::u16string cell_name(std::u16string_view sheet, std::uint32_t row, std::uint32_t column) {
+    const bool plain = !sheet.empty() && std::all_of(sheet.begin(), sheet.end(), [](char16_t c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
+               c == u'_' || c == u'.';
+    });
+    std::u16string name;
+    if (plain) {
+        name = sheet;
+    } else {
+        name = u"'";
+        for (char16_t c : sheet) {
+            name += c;
+            if (c == u'\'') name += c;
+        }
+        name += u"'";
+    }
+    name += u"!";
+    std::u16string letters;
+    for (std::uint32_t n = column; n > 0; n = (n - 1) / 26) {
+        letters.insert(letters.begin(), static_cast<char16_t>(u'A' + (n - 1) % 26));
+    }
+    name += letters;
+    name += utf16(std::to_string(row));
+    return name;
+}
+
+}  // namespace tb::tools
