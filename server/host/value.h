@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "server/host/failure.h"
@@ -20,7 +21,7 @@ class HostObject;
 // A counted reference to a host object. Holds one count; gives it back when reset, reassigned or
 // destroyed, so every path releases what it obtained.
 class ObjectRef {
-public:
+  public:
     ObjectRef() = default;
     // Takes over a count the caller already holds.
     static ObjectRef adopt(HostObject* object) { return ObjectRef(object); }
@@ -39,7 +40,7 @@ public:
     // Hands the count to the caller.
     HostObject* detach() { return std::exchange(object_, nullptr); }
 
-private:
+  private:
     explicit ObjectRef(HostObject* object) : object_(object) {}
     HostObject* object_ = nullptr;
 };
@@ -50,14 +51,14 @@ enum class Kind : std::uint8_t {
     Error,
     Boolean,
     Byte,
-    Integer,   // 16-bit
-    Long,      // 32-bit
-    Single,    // float
+    Integer,  // 16-bit
+    Long,     // 32-bit
+    Single,   // float
     Double,
     Currency,  // 64-bit integer scaled by 10,000
     Decimal,   // 96-bit integer with a scale of 0..28 and a sign
     String,
-    Date,      // days since 1899-12-30 as a double, fraction is the time of day
+    Date,  // days since 1899-12-30 as a double, fraction is the time of day
     Object,
     Array,
 };
@@ -71,6 +72,7 @@ struct Decimal {
 };
 
 // Common SCODEs the system uses or meets.
+// clang-format off
 namespace hr {
 inline constexpr std::int32_t ok = 0;
 inline constexpr std::int32_t param_not_found = static_cast<std::int32_t>(0x80020004);  // DISP_E_PARAMNOTFOUND
@@ -88,6 +90,7 @@ inline constexpr std::int32_t invalid_arg = static_cast<std::int32_t>(0x80070057
 inline constexpr std::int32_t out_of_memory = static_cast<std::int32_t>(0x8007000E);    // E_OUTOFMEMORY
 inline constexpr std::int32_t unexpected = static_cast<std::int32_t>(0x8000FFFF);       // E_UNEXPECTED
 }  // namespace hr
+// clang-format on
 
 // Excel's error values travel as the SCODE 0x800A0000 + the error number.
 namespace xlerr {
@@ -115,7 +118,7 @@ class Value;
 // Elements are stored row-major (the last index varies fastest). Immutable once built, so a
 // Value holding it can be copied cheaply and still behaves as a copy.
 class Array {
-public:
+  public:
     struct Bound {
         std::int32_t lower = 0;
         std::uint32_t count = 0;
@@ -135,13 +138,13 @@ public:
     const Value& at(std::span<const std::int64_t> indexes) const;
     const Value& at(std::int64_t row, std::int64_t column) const;
 
-private:
+  private:
     std::vector<Bound> bounds_;
     std::vector<Value> elements_;
 };
 
 class Value {
-public:
+  public:
     Value() = default;  // empty
     static Value null();
     static Value error(std::int32_t scode);
@@ -162,18 +165,20 @@ public:
     static Value object(ObjectRef object);
     static Value array(Array a);
 
-    Kind kind() const { return kind_; }
-    bool is_empty() const { return kind_ == Kind::Empty; }
-    bool is_null() const { return kind_ == Kind::Null; }
-    bool is_error() const { return kind_ == Kind::Error; }
-    bool is_missing() const { return kind_ == Kind::Error && scalar_.scode == hr::param_not_found; }
+    Kind kind() const { return static_cast<Kind>(v_.index()); }
+    bool is_empty() const { return kind() == Kind::Empty; }
+    bool is_null() const { return kind() == Kind::Null; }
+    bool is_error() const { return kind() == Kind::Error; }
+    bool is_missing() const {
+        return kind() == Kind::Error && std::get<index<Kind::Error>>(v_) == hr::param_not_found;
+    }
     // An error value that is not the missing marker.
     bool is_error_value() const { return is_error() && !is_missing(); }
-    bool is_boolean() const { return kind_ == Kind::Boolean; }
-    bool is_string() const { return kind_ == Kind::String; }
-    bool is_object() const { return kind_ == Kind::Object; }
-    bool is_array() const { return kind_ == Kind::Array; }
-    bool is_date() const { return kind_ == Kind::Date; }
+    bool is_boolean() const { return kind() == Kind::Boolean; }
+    bool is_string() const { return kind() == Kind::String; }
+    bool is_object() const { return kind() == Kind::Object; }
+    bool is_array() const { return kind() == Kind::Array; }
+    bool is_date() const { return kind() == Kind::Date; }
     // byte, integer, long, single, double, currency, decimal
     bool is_number_kind() const;
 
@@ -189,40 +194,62 @@ public:
 
     // Standard conversions, locale-invariant ('.' as decimal point). Each fails with a type
     // mismatch (or overflow) where the kind has no such conversion.
-    // Text: numbers with up to 15 significant digits (7 for single), exponent form like 1E+20
-    // where the plain form would need more digits; booleans True/False; dates as m/d/yyyy
-    // h:mm:ss AM/PM (date or time part left out when zero); empty as no text; null fails
-    // (use joined_text for the join semantics); error, object and array fail.
+    // Text: numbers rounded to 15 significant digits (7 for single) without trailing zeros,
+    // plain when the decimal exponent is in [-4, 14] ([-4, 6] for single), otherwise in
+    // exponent form with a sign and at least two digits (1E+15, 1.5E-10, 1E-05); -0 gives 0;
+    // infinities and NaN fail (overflow). Currency with up to 4 decimals, decimal exactly,
+    // both without trailing zeros. Booleans True/False. Dates as m/d/yyyy h:mm:ss AM/PM to the
+    // nearest second, the time left out at midnight and the date left out for day 0 (so 0
+    // gives 12:00:00 AM); dates outside 1/1/100..12/31/9999 fail (overflow). Empty as no text;
+    // null fails (use joined_text for the join semantics); error, object and array fail.
     std::u16string to_text() const;
     // Text when joined to other text: like to_text, but null gives no text.
     std::u16string joined_text() const;
-    // Number: numbers, booleans (-1/0), dates, empty (0), strings that read as numbers
-    // (surrounding blanks allowed); null, error, object, array and other strings fail.
+    // Number: numbers, booleans (-1/0), dates, empty (0), strings that parse_number reads
+    // (beyond the double range: overflow); null, error, object, array and other strings fail.
     double to_number() const;
     // Boolean: non-zero numbers and dates true; strings "True"/"False" (any case) or numeric
     // text; empty false; null, error, object and array fail.
     bool to_boolean() const;
-    // Whether to_number would succeed.
+    // Whether to_number would succeed (so also for empty, booleans and dates).
     bool is_numeric() const;
     // Length in 16-bit characters of the text form.
     std::size_t text_length() const;
 
-private:
-    Kind kind_ = Kind::Empty;
-    union Scalar {
-        std::int32_t scode;
-        bool boolean;
-        std::uint8_t byte;
-        std::int16_t integer;
-        std::int32_t long_;
-        float single;
-        double number;  // double and date
-        std::int64_t currency;
-    } scalar_{};
-    std::u16string string_;
-    Decimal decimal_{};
-    ObjectRef object_;
-    std::shared_ptr<const Array> array_;
+  private:
+    // One alternative per Kind, in the order of the enumeration, so the variant's index is the
+    // kind. Alternatives of the same C++ type (error/long, double/date) are told apart by index.
+    using Storage = std::variant<std::monostate,                 // Empty
+                                 std::monostate,                 // Null
+                                 std::int32_t,                   // Error
+                                 bool,                           // Boolean
+                                 std::uint8_t,                   // Byte
+                                 std::int16_t,                   // Integer
+                                 std::int32_t,                   // Long
+                                 float,                          // Single
+                                 double,                         // Double
+                                 std::int64_t,                   // Currency
+                                 Decimal,                        // Decimal
+                                 std::u16string,                 // String
+                                 double,                         // Date
+                                 ObjectRef,                      // Object
+                                 std::shared_ptr<const Array>>;  // Array
+    template <Kind K>
+    static constexpr std::size_t index = static_cast<std::size_t>(K);
+    template <Kind K, typename T>
+    static Value make(T&& v) {
+        Value result;
+        result.v_.emplace<index<K>>(std::forward<T>(v));
+        return result;
+    }
+    // The element of kind K, or a type mismatch failure.
+    template <Kind K>
+    const auto& as() const {
+        if (kind() != K) fail(hr::type_mismatch, "value is of another kind");
+        return std::get<index<K>>(v_);
+    }
+
+    Storage v_;
 };
 
 // Leading and trailing U+0020 removed; tabs and line breaks stay.
@@ -234,9 +261,11 @@ std::u16string to_upper(std::u16string_view s);
 // Case-insensitive equality for ASCII member names.
 bool iequals(std::u16string_view a, std::u16string_view b);
 
-// Parses a number the way the tagged value's text-to-number conversion does: surrounding blanks,
-// an optional sign, digits with an optional '.' fraction, an optional exponent. Returns false on
-// anything else.
+// Parses a number the way the tagged value's text-to-number conversion does: surrounding blanks
+// (U+0020), an optional sign, digits with an optional '.' fraction (".5" and "5." included), an
+// optional exponent (e or E, optional sign, digits). Returns false on anything else (no
+// thousands separators, hex, inf or nan) and for magnitudes beyond the double range; too small
+// magnitudes read as 0.
 bool parse_number(std::u16string_view text, double& out);
 
 // UTF-8 <-> UTF-16 for the command line, files and test messages.
