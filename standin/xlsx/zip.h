@@ -1,0 +1,64 @@
+// A small, strict reader for zip archives as .xlsx files use them: the end-of-central-directory
+// record, the central directory and the local headers; stored and deflated entries. Everything
+// read from the file is bounds-checked, and anything the reader does not support (encryption,
+// zip64, other compression methods, archives split over disks) is refused with a clear error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tb::standin {
+
+// Every failure to read a workbook: a one-line message naming the file or part and the problem.
+class XlsxError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+class ZipArchive {
+  public:
+    // Refuses entries that would inflate to more than this (zip bombs).
+    static constexpr std::uint32_t max_entry_size = 256u * 1024u * 1024u;
+
+    struct Entry {
+        std::string name;
+        std::uint16_t method = 0;  // 0 stored, 8 deflated
+        std::uint32_t crc = 0;
+        std::uint32_t compressed_size = 0;
+        std::uint32_t size = 0;
+        std::uint32_t local_offset = 0;
+    };
+
+    // Reads the directory of an archive held in memory; the bytes must outlive the archive.
+    // `label` names the archive in error messages. Throws XlsxError.
+    ZipArchive(std::span<const std::uint8_t> bytes, std::string label);
+
+    const std::vector<Entry>& entries() const { return entries_; }
+    // The entry of that name (exact match first, then ignoring ASCII case, as package part
+    // names compare); nullptr when absent.
+    const Entry* find(std::string_view name) const;
+    bool contains(std::string_view name) const { return find(name) != nullptr; }
+    // The uncompressed contents of an entry, checked against its size and CRC. Throws XlsxError.
+    std::string read(const Entry& entry) const;
+    // The contents of the named entry; throws XlsxError ("… is missing") when absent.
+    std::string read(std::string_view name) const;
+
+    const std::string& label() const { return label_; }
+
+  private:
+    [[noreturn]] void fail(std::string_view problem) const;
+
+    std::span<const std::uint8_t> bytes_;
+    std::string label_;
+    std::vector<Entry> entries_;
+    std::unordered_map<std::string, std::size_t> by_name_;
+    std::unordered_map<std::string, std::size_t> by_folded_name_;
+};
+
+}  // namespace tb::standin
