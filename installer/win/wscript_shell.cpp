@@ -1,0 +1,216 @@
+#include "installer/win/wscript_shell.h"
+
+#include <objbase.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "installer/win/com_util.h"
+
+namespace kzWin {
+
+namespace {
+
+using kzInstall::RegValue;
+using kzInstall::ShellFailure;
+
+std::string Utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = static_cast<int>(text.size());
+    const int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    std::string result(static_cast<std::size_t>(bytes > 0 ? bytes : 0), '\0');
+    if (bytes > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), size, result.data(), bytes, nullptr, nullptr);
+    }
+    return result;
+}
+
+[[noreturn]] void Fail(const std::string& what, HRESULT hr) {
+    throw ShellFailure(what, static_cast<std::int32_t>(hr));
+}
+
+RegValue FromVariant(const VARIANT& source);
+
+RegValue FromSafeArray(SAFEARRAY* array, VARTYPE elementType) {
+    std::vector<RegValue> items;
+    LONG lower = 0;
+    LONG upper = -1;
+    if (SafeArrayGetDim(array) == 1 && SUCCEEDED(SafeArrayGetLBound(array, 1, &lower)) &&
+        SUCCEEDED(SafeArrayGetUBound(array, 1, &upper))) {
+        for (LONG i = lower; i <= upper; ++i) {
+            UniqueVariant element;
+            HRESULT hr = E_FAIL;
+            if (elementType == VT_VARIANT) {
+                hr = SafeArrayGetElement(array, &i, element.get());
+            } else if (elementType != VT_RECORD && elementType != VT_DECIMAL) {
+                // A scalar element lands in the value union, which every member starts.
+                hr = SafeArrayGetElement(array, &i, &element.get()->llVal);
+                if (SUCCEEDED(hr)) element.get()->vt = elementType;
+            }
+            items.push_back(SUCCEEDED(hr) ? FromVariant(*element.get()) : RegValue());
+        }
+    }
+    return RegValue::Array(std::move(items));
+}
+
+// What the shell returned, in the installer's terms: integers as numbers, texts as texts, arrays
+// as arrays; any other scalar as the text Automation gives it.
+RegValue FromVariant(const VARIANT& source) {
+    UniqueVariant value;
+    if (FAILED(VariantCopyInd(value.get(), const_cast<VARIANT*>(&source)))) Fail("unreadable result", E_FAIL);
+    VARIANT& v = *value.get();
+    if ((v.vt & VT_ARRAY) != 0) {
+        return FromSafeArray(v.parray, static_cast<VARTYPE>(v.vt & VT_TYPEMASK));
+    }
+    switch (v.vt) {
+        case VT_EMPTY:
+            return {};
+        case VT_NULL:
+            // Null has no text and never equals an entry; an empty text behaves the same way.
+            return RegValue::String({});
+        case VT_BSTR:
+            return RegValue::String(ToU16({v.bstrVal, SysStringLen(v.bstrVal)}));
+        case VT_I1:
+            return RegValue::Number(v.cVal);
+        case VT_UI1:
+            return RegValue::Number(v.bVal);
+        case VT_I2:
+            return RegValue::Number(v.iVal);
+        case VT_UI2:
+            return RegValue::Number(v.uiVal);
+        case VT_I4:
+            return RegValue::Number(v.lVal);
+        case VT_UI4:
+            return RegValue::Number(v.ulVal);
+        case VT_INT:
+            return RegValue::Number(v.intVal);
+        case VT_UINT:
+            return RegValue::Number(v.uintVal);
+        case VT_I8:
+            return RegValue::Number(v.llVal);
+        default:
+            break;
+    }
+    UniqueVariant text;
+    const HRESULT hr = VariantChangeTypeEx(text.get(), &v, LOCALE_INVARIANT, 0, VT_BSTR);
+    if (FAILED(hr)) Fail("a result without a text form", hr);
+    return RegValue::String(ToU16({text.get()->bstrVal, SysStringLen(text.get()->bstrVal)}));
+}
+
+void ToVariant(const RegValue& value, VARIANT& target) {
+    switch (value.kind()) {
+        case RegValue::Kind::Empty:
+            target.vt = VT_EMPTY;
+            return;
+        case RegValue::Kind::String:
+            target.bstrVal = UniqueBstr(ToWide(value.text())).release();
+            if (!target.bstrVal) Fail("out of memory", E_OUTOFMEMORY);
+            target.vt = VT_BSTR;
+            return;
+        case RegValue::Kind::Number:
+            if (value.number() >= INT32_MIN && value.number() <= INT32_MAX) {
+                target.vt = VT_I4;
+                target.lVal = static_cast<LONG>(value.number());
+            } else {
+                target.vt = VT_R8;
+                target.dblVal = static_cast<double>(value.number());
+            }
+            return;
+        case RegValue::Kind::Array:
+            break;
+    }
+    Fail("an array cannot be passed to the shell", DISP_E_TYPEMISMATCH);
+}
+
+class WScriptShell final : public kzInstall::Shell {
+  public:
+    explicit WScriptShell(ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
+
+    RegValue RegRead(const std::u16string& path) override {
+        std::array<UniqueVariant, 1> args;
+        ToVariant(RegValue::String(path), *args[0].get());
+        UniqueVariant result;
+        Call(L"RegRead", args, result.get());
+        return FromVariant(*result.get());
+    }
+
+    void RegWrite(const std::u16string& path, const RegValue& value,
+                  const std::optional<std::u16string>& type) override {
+        std::array<UniqueVariant, 3> args;
+        ToVariant(RegValue::String(path), *args[0].get());
+        ToVariant(value, *args[1].get());
+        if (type) {
+            ToVariant(RegValue::String(*type), *args[2].get());
+            Call(L"RegWrite", args, nullptr);
+        } else {
+            Call(L"RegWrite", std::span(args).first(2), nullptr);
+        }
+    }
+
+    void RegDelete(const std::u16string& path) override {
+        std::array<UniqueVariant, 1> args;
+        ToVariant(RegValue::String(path), *args[0].get());
+        Call(L"RegDelete", args, nullptr);
+    }
+
+  private:
+    // Calls a method by name with the arguments in their written order.
+    void Call(const wchar_t* member, std::span<UniqueVariant> args, VARIANT* result) {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR name = const_cast<LPOLESTR>(member);
+        HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+        if (FAILED(hr)) Fail("the shell has no member " + Utf8(member), hr);
+
+        // Invoke takes the arguments last to first.
+        std::vector<VARIANT> reversed;
+        for (auto it = args.rbegin(); it != args.rend(); ++it)
+            reversed.push_back(*it->get());
+        DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+        EXCEPINFO exception{};
+        UINT argumentError = 0;
+        hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
+                               &exception, &argumentError);
+        if (hr == DISP_E_EXCEPTION) {
+            if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+            const UniqueBstr description = UniqueBstr::adopt(exception.bstrDescription);
+            SysFreeString(exception.bstrSource);
+            SysFreeString(exception.bstrHelpFile);
+            const HRESULT code =
+                exception.scode != 0
+                    ? exception.scode
+                    : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode);
+            std::string what = Utf8(member) + " failed";
+            if (description.get()) {
+                what += ": " + Utf8({description.get(), SysStringLen(description.get())});
+            }
+            Fail(what, code);
+        }
+        if (FAILED(hr)) Fail(Utf8(member) + " failed", hr);
+    }
+
+    ComPtr<IDispatch> dispatch_;
+};
+
+std::unique_ptr<kzInstall::Shell> CreateWScriptShell() {
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(L"WScript.Shell", &clsid);
+    if (FAILED(hr)) Fail("WScript.Shell is not registered", hr);
+    ComPtr<IDispatch> dispatch;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_SERVER, IID_IDispatch, dispatch.put_void());
+    if (FAILED(hr) || !dispatch.get()) Fail("WScript.Shell could not be created", hr);
+    return std::make_unique<WScriptShell>(std::move(dispatch));
+}
+
+}  // namespace
+
+kzInstall::ShellFactory WScriptShellFactory() {
+    return CreateWScriptShell;
+}
+
+}  // namespace kzWin
