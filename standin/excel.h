@@ -32,7 +32,7 @@ using FunctionResolver =
 struct State;  // shared by the Excel and every object it hands out
 
 class Excel {
-public:
+  public:
     explicit Excel(Profile profile = Profile::Modern);
     ~Excel();
     Excel(const Excel&) = delete;
@@ -49,7 +49,9 @@ public:
     void open(WorkbookData data);
     // Adds a new empty workbook and raises NewWorkbook.
     void add_new_workbook();
-    WorkbookData& workbook(std::size_t index);  // 0-based
+    // 0-based. Handing out the mutable contents drops cached used ranges; after changing cells
+    // through a reference kept from earlier, call changed().
+    WorkbookData& workbook(std::size_t index);
     std::size_t workbook_count() const;
     // The sheet that unqualified references in evaluate() refer to (default: first sheet of
     // the first workbook).
@@ -57,10 +59,18 @@ public:
 
     // Evaluates a formula in US syntax (a leading '=' is allowed) as Application.Evaluate does,
     // with references resolved against the active sheet, and functions the evaluator does not
-    // know handed to the resolver. References that end up as a formula's result are given
-    // as their value. This is the path of the command-line tools; it is not counted as a host
-    // call.
+    // know handed to the resolver (by its upper-case name). References that end up as a
+    // formula's result are given as their value. This is the path of the command-line tools;
+    // it is not counted as a host call. A formula that does not parse fails with E_INVALIDARG
+    // and a message saying why; it may be up to 8,192 characters long, as in a cell.
     Value evaluate(std::u16string_view formula, const FunctionResolver& resolver = {});
+
+    // A Range object for a reference ("A1:C3", "Sheet2!A:A", "'My Sheet'!1:3") resolved as
+    // evaluate() resolves it; fails (E_INVALIDARG) when the text is no reference to an open
+    // sheet. For tests and tools: not counted as a host call.
+    ObjectRef range(std::u16string_view reference);
+    // Tells the stand-in that cells changed through a kept WorkbookData reference.
+    void changed();
 
     // The displayed text of a value under a number format code, as Range.Text gives it.
     static std::u16string display_text(const Value& value, std::u16string_view format);
@@ -70,7 +80,12 @@ public:
     // "Application.Intersect", "Application.Workbooks", "Workbooks.Count", "Workbooks.Item",
     // "Workbook.Worksheets", "Sheets.Item", "Worksheet.Cells", "Worksheet.UsedRange",
     // "Range.Cells", "Range.Count", "Range.CountLarge", "Range.Rows", "Range.Columns",
-    // "Range.Worksheet", "Range.Text", "Range.Value", "Range.Value2".
+    // "Range.Worksheet", "Range.Text", "Range.Value", "Range.Value2", and the members the
+    // add-in does not read: "Workbook.Name", "Sheets.Count", "Worksheet.Name",
+    // "Worksheet.Range", "Range.Address", "Range.Row", "Range.Column". Cells with and without
+    // arguments count as the same operation; a default-value read counts as the member it
+    // stands for (Range.Value, Workbooks.Item, Sheets.Item). Failed calls count too. An
+    // unknown operation name fails with E_INVALIDARG.
     std::uint64_t calls(std::u16string_view operation) const;
     std::uint64_t total_calls() const;
     std::vector<std::u16string> operations() const;  // every operation name above
@@ -85,8 +100,10 @@ public:
     void clear_faults();
     // Events raised so far, by name ("WorkbookOpen", "NewWorkbook").
     std::uint64_t events_raised(std::u16string_view name) const;
+    // Event sinks connected to the Application's AppEvents source now.
+    std::size_t connected_sinks() const;
 
-private:
+  private:
     std::shared_ptr<State> state_;
 };
 

@@ -1,0 +1,1021 @@
+// The formula evaluator. A formula is parsed whole into a tree first, so a formula that does
+// not parse calls no function (and no resolver) at all; the tree is then evaluated the way
+// Excel evaluates an array formula: operators and the simple functions apply element by element
+// when an operand is an array.
+#include "standin/formula.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "standin/number_format.h"
+
+namespace tb::standin {
+
+namespace {
+
+constexpr std::size_t application_formula_limit = 255;
+constexpr std::size_t cell_formula_limit = 8192;
+constexpr std::size_t text_literal_limit = 255;
+constexpr std::size_t cell_text_limit = 32767;
+
+Value xl(std::int32_t number) {
+    return Value::xl_error(number);
+}
+
+struct ParseError {
+    std::string message;
+};
+
+struct RefSpec {
+    std::optional<std::u16string> sheet;
+    Rect rect;
+};
+
+enum class NodeType : std::uint8_t {
+    Literal,
+    Reference,
+    Name,
+    Missing,
+    Negate,
+    Percent,
+    Binary,
+    Call,
+};
+
+enum class BinOp : std::uint8_t { Eq, Ne, Lt, Gt, Le, Ge, Concat, Add, Sub, Mul, Div, Pow };
+
+struct Node {
+    NodeType type = NodeType::Literal;
+    Value value;
+    RefSpec ref;
+    std::u16string name;  // upper case
+    BinOp op = BinOp::Add;
+    std::vector<Node> kids;
+};
+
+// --- built-in functions ------------------------------------------------------------------
+
+struct Builtin {
+    std::u16string_view name;
+    std::size_t min_args;
+    std::size_t max_args;
+};
+
+constexpr Builtin builtins[] = {
+    {u"CONCATENATE", 1, 255}, {u"LEN", 1, 1},   {u"REPT", 2, 2}, {u"NA", 0, 0},   {u"TRUE", 0, 0},
+    {u"FALSE", 0, 0},         {u"SUM", 1, 255}, {u"DATE", 3, 3}, {u"TIME", 3, 3}, {u"TEXT", 2, 2},
+};
+
+const Builtin* find_builtin(std::u16string_view name) {
+    for (const Builtin& b : builtins)
+        if (b.name == name) return &b;
+    return nullptr;
+}
+
+// --- characters --------------------------------------------------------------------------
+
+bool is_letter(char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+}
+bool is_digit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
+bool is_name_char(char16_t c) {
+    return is_letter(c) || is_digit(c) || c == u'_' || c == u'.' || c == u'\\' || c >= 0x80;
+}
+char16_t upper(char16_t c) {
+    return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c;
+}
+
+struct ErrorName {
+    std::u16string_view text;
+    std::int32_t number;
+};
+constexpr ErrorName error_names[] = {
+    {u"#NULL!", xlerr::null_}, {u"#DIV/0!", xlerr::div0}, {u"#VALUE!", xlerr::value},
+    {u"#REF!", xlerr::ref},    {u"#NAME?", xlerr::name},  {u"#NUM!", xlerr::num},
+    {u"#N/A", xlerr::na},
+};
+
+// --- the parser --------------------------------------------------------------------------
+
+class Parser {
+  public:
+    Parser(std::u16string_view text, std::uint32_t max_rows, std::uint32_t max_columns)
+        : text_(text), max_rows_(max_rows), max_columns_(max_columns) {}
+
+    bool literal_too_long = false;
+
+    Node formula() {
+        skip_blanks();
+        if (peek() == u'=') ++pos_;
+        skip_blanks();
+        if (at_end()) error("the formula is empty");
+        Node root = expression();
+        skip_blanks();
+        if (!at_end()) error("unexpected text at position " + std::to_string(pos_ + 1));
+        return root;
+    }
+
+    // The whole text as one reference, if it is one.
+    std::optional<RefSpec> reference_only() {
+        try {
+            skip_blanks();
+            auto ref = reference();
+            skip_blanks();
+            if (ref && at_end()) return ref;
+        } catch (const ParseError&) {
+        }
+        return std::nullopt;
+    }
+
+  private:
+    [[noreturn]] void error(std::string message) { throw ParseError{std::move(message)}; }
+    bool at_end() const { return pos_ >= text_.size(); }
+    char16_t peek(std::size_t ahead = 0) const {
+        return pos_ + ahead < text_.size() ? text_[pos_ + ahead] : u'\0';
+    }
+    void skip_blanks() {
+        while (!at_end() && (text_[pos_] == u' ' || text_[pos_] == u'\n' || text_[pos_] == u'\r' ||
+                             text_[pos_] == u'\t'))
+            ++pos_;
+    }
+    void expect(char16_t c, const char* what) {
+        skip_blanks();
+        if (peek() != c) error(std::string("expected ") + what);
+        ++pos_;
+    }
+
+    Node binary(BinOp op, Node left, Node right) {
+        Node n;
+        n.type = NodeType::Binary;
+        n.op = op;
+        n.kids.push_back(std::move(left));
+        n.kids.push_back(std::move(right));
+        return n;
+    }
+
+    Node expression() {  // comparisons, lowest precedence
+        Node left = concatenation();
+        for (;;) {
+            skip_blanks();
+            BinOp op;
+            const char16_t c = peek();
+            const char16_t d = peek(1);
+            std::size_t width = 1;
+            if (c == u'=') {
+                op = BinOp::Eq;
+            } else if (c == u'<' && d == u'>') {
+                op = BinOp::Ne, width = 2;
+            } else if (c == u'<' && d == u'=') {
+                op = BinOp::Le, width = 2;
+            } else if (c == u'>' && d == u'=') {
+                op = BinOp::Ge, width = 2;
+            } else if (c == u'<') {
+                op = BinOp::Lt;
+            } else if (c == u'>') {
+                op = BinOp::Gt;
+            } else {
+                return left;
+            }
+            pos_ += width;
+            left = binary(op, std::move(left), concatenation());
+        }
+    }
+
+    Node concatenation() {
+        Node left = additive();
+        for (;;) {
+            skip_blanks();
+            if (peek() != u'&') return left;
+            ++pos_;
+            left = binary(BinOp::Concat, std::move(left), additive());
+        }
+    }
+
+    Node additive() {
+        Node left = multiplicative();
+        for (;;) {
+            skip_blanks();
+            const char16_t c = peek();
+            if (c != u'+' && c != u'-') return left;
+            ++pos_;
+            left = binary(c == u'+' ? BinOp::Add : BinOp::Sub, std::move(left), multiplicative());
+        }
+    }
+
+    Node multiplicative() {
+        Node left = power();
+        for (;;) {
+            skip_blanks();
+            const char16_t c = peek();
+            if (c != u'*' && c != u'/') return left;
+            ++pos_;
+            left = binary(c == u'*' ? BinOp::Mul : BinOp::Div, std::move(left), power());
+        }
+    }
+
+    // '^' is left-associative in Excel (2^3^2 = 64), and binds looser than negation
+    // (-2^2 = 4).
+    Node power() {
+        Node left = percent();
+        for (;;) {
+            skip_blanks();
+            if (peek() != u'^') return left;
+            ++pos_;
+            left = binary(BinOp::Pow, std::move(left), percent());
+        }
+    }
+
+    Node percent() {
+        Node n = unary();
+        for (;;) {
+            skip_blanks();
+            if (peek() != u'%') return n;
+            ++pos_;
+            Node p;
+            p.type = NodeType::Percent;
+            p.kids.push_back(std::move(n));
+            n = std::move(p);
+        }
+    }
+
+    Node unary() {
+        skip_blanks();
+        if (peek() == u'-') {
+            ++pos_;
+            Node n;
+            n.type = NodeType::Negate;
+            n.kids.push_back(unary());
+            return n;
+        }
+        if (peek() == u'+') {
+            ++pos_;
+            return unary();
+        }
+        return primary();
+    }
+
+    Node literal(Value v) {
+        Node n;
+        n.value = std::move(v);
+        return n;
+    }
+
+    Node primary() {
+        skip_blanks();
+        const char16_t c = peek();
+        if (at_end()) error("an operand is missing at the end");
+        if (c == u'(') {
+            ++pos_;
+            Node inner = expression();
+            expect(u')', "')'");
+            return inner;
+        }
+        if (c == u'"') return literal(string_literal());
+        if (c == u'{') return literal(array_constant());
+        if (c == u'#') return literal(error_literal());
+        if (c == u'\'' || c == u'$' || is_digit(c) || is_letter(c) || c == u'.' || c == u'_' ||
+            c >= 0x80) {
+            const std::size_t start = pos_;
+            if (auto ref = reference()) {
+                Node n;
+                n.type = NodeType::Reference;
+                n.ref = std::move(*ref);
+                return n;
+            }
+            pos_ = start;
+            if (is_digit(c) || c == u'.') return literal(Value::number(number()));
+            return name_or_call();
+        }
+        error("unexpected character at position " + std::to_string(pos_ + 1));
+    }
+
+    double number() {
+        const std::size_t start = pos_;
+        while (is_digit(peek()))
+            ++pos_;
+        if (peek() == u'.') {
+            ++pos_;
+            while (is_digit(peek()))
+                ++pos_;
+        }
+        if (pos_ == start || (pos_ == start + 1 && text_[start] == u'.'))
+            error("a number is malformed");
+        if (upper(peek()) == u'E') {
+            std::size_t p = pos_ + 1;
+            if (p < text_.size() && (text_[p] == u'+' || text_[p] == u'-')) ++p;
+            if (p < text_.size() && is_digit(text_[p])) {
+                pos_ = p;
+                while (is_digit(peek()))
+                    ++pos_;
+            }
+        }
+        std::string ascii;
+        for (std::size_t i = start; i < pos_; ++i)
+            ascii += static_cast<char>(text_[i]);
+        if (is_name_char(peek())) error("a number is followed by a name");
+        return std::strtod(ascii.c_str(), nullptr);
+    }
+
+    Value string_literal() {
+        ++pos_;  // opening quote
+        std::u16string s;
+        for (;;) {
+            if (at_end()) error("a text has no closing quote");
+            const char16_t c = text_[pos_++];
+            if (c == u'"') {
+                if (peek() != u'"') break;
+                ++pos_;
+            }
+            s += c;
+        }
+        if (s.size() > text_literal_limit) literal_too_long = true;
+        return Value::string(std::move(s));
+    }
+
+    Value error_literal() {
+        for (const ErrorName& e : error_names) {
+            if (text_.size() - pos_ < e.text.size()) continue;
+            bool same = true;
+            for (std::size_t i = 0; i < e.text.size() && same; ++i)
+                same = upper(text_[pos_ + i]) == e.text[i];
+            if (same) {
+                pos_ += e.text.size();
+                return xl(e.number);
+            }
+        }
+        error("an unknown error value");
+    }
+
+    Value array_element() {
+        skip_blanks();
+        const char16_t c = peek();
+        if (c == u'"') return string_literal();
+        if (c == u'#') return error_literal();
+        if (c == u'-' || c == u'+' || is_digit(c) || c == u'.') {
+            double sign = 1;
+            if (c == u'-' || c == u'+') {
+                sign = c == u'-' ? -1 : 1;
+                ++pos_;
+                skip_blanks();
+            }
+            return Value::number(sign * number());
+        }
+        const std::size_t start = pos_;
+        while (is_name_char(peek()))
+            ++pos_;
+        std::u16string word = to_upper(text_.substr(start, pos_ - start));
+        if (word == u"TRUE" || word == u"FALSE") return Value::boolean(word == u"TRUE");
+        error("an array constant holds something other than a constant");
+    }
+
+    Value array_constant() {
+        ++pos_;  // '{'
+        std::vector<Value> elements;
+        std::uint32_t rows = 0;
+        std::uint32_t columns = 0;
+        std::uint32_t in_row = 0;
+        for (;;) {
+            elements.push_back(array_element());
+            ++in_row;
+            skip_blanks();
+            const char16_t c = peek();
+            if (c == u',') {
+                ++pos_;
+                continue;
+            }
+            if (c != u';' && c != u'}') error("expected ',', ';' or '}' in an array constant");
+            ++pos_;
+            if (rows == 0) columns = in_row;
+            if (in_row != columns) error("the rows of an array constant differ in length");
+            ++rows;
+            in_row = 0;
+            if (c == u'}') break;
+        }
+        return Value::array(Array::grid(rows, columns, std::move(elements)));
+    }
+
+    Node name_or_call() {
+        const std::size_t start = pos_;
+        while (is_name_char(peek()))
+            ++pos_;
+        if (pos_ == start) error("unexpected character at position " + std::to_string(pos_ + 1));
+        Node n;
+        n.name = to_upper(text_.substr(start, pos_ - start));
+        skip_blanks();
+        if (peek() != u'(') {
+            if (n.name == u"TRUE" || n.name == u"FALSE")
+                return literal(Value::boolean(n.name == u"TRUE"));
+            n.type = NodeType::Name;
+            return n;
+        }
+        ++pos_;
+        n.type = NodeType::Call;
+        skip_blanks();
+        if (peek() == u')') {
+            ++pos_;
+        } else {
+            for (;;) {
+                skip_blanks();
+                if (peek() == u',' || peek() == u')') {
+                    Node missing;
+                    missing.type = NodeType::Missing;
+                    n.kids.push_back(std::move(missing));
+                } else {
+                    n.kids.push_back(expression());
+                }
+                skip_blanks();
+                if (peek() == u',') {
+                    ++pos_;
+                    continue;
+                }
+                if (peek() == u')') {
+                    ++pos_;
+                    break;
+                }
+                error("expected ',' or ')' in the arguments of " + utf8(n.name));
+            }
+        }
+        if (const Builtin* b = find_builtin(n.name)) {
+            if (n.kids.size() < b->min_args || n.kids.size() > b->max_args)
+                error("wrong number of arguments to " + utf8(n.name));
+        }
+        return n;
+    }
+
+    // --- references ---
+
+    struct Part {
+        std::uint32_t row = 0;     // 0: none
+        std::uint32_t column = 0;  // 0: none
+    };
+
+    // [$]letters[$]digits, [$]letters or [$]digits, within the grid; pos_ moves past it.
+    Part part() {
+        Part p;
+        std::size_t at = pos_;
+        auto dollar = [&] {
+            if (at < text_.size() && text_[at] == u'$') ++at;
+        };
+        dollar();
+        std::uint64_t column = 0;
+        std::size_t letters = 0;
+        while (at < text_.size() && is_letter(text_[at]) && letters < 4) {
+            column = column * 26 + (upper(text_[at]) - u'A' + 1);
+            ++at, ++letters;
+        }
+        if (letters > 3 || column > max_columns_) return {};
+        if (letters > 0) {
+            const std::size_t before = at;
+            dollar();
+            if (at > before && !(at < text_.size() && is_digit(text_[at]))) return {};
+        }
+        std::uint64_t row = 0;
+        std::size_t digits = 0;
+        while (at < text_.size() && is_digit(text_[at]) && digits < 9) {
+            row = row * 10 + (text_[at] - u'0');
+            ++at, ++digits;
+        }
+        if (letters == 0 && digits == 0) return {};
+        if (digits > 0 && (row == 0 || row > max_rows_)) return {};
+        if (at < text_.size() && is_digit(text_[at])) return {};
+        p.column = static_cast<std::uint32_t>(column);
+        p.row = static_cast<std::uint32_t>(row);
+        pos_ = at;
+        return p;
+    }
+
+    std::optional<Rect> area() {
+        const std::size_t start = pos_;
+        Part first = part();
+        if (first.row == 0 && first.column == 0) return std::nullopt;
+        std::optional<Rect> rect;
+        Part second = first;
+        if (peek() == u':') {
+            ++pos_;
+            second = part();
+            const bool both_cells = first.row && first.column && second.row && second.column;
+            const bool both_columns = !first.row && !second.row && first.column && second.column;
+            const bool both_rows = !first.column && !second.column && first.row && second.row;
+            if (!both_cells && !both_columns && !both_rows) {
+                pos_ = start;
+                return std::nullopt;
+            }
+        } else if (!first.row || !first.column) {
+            pos_ = start;
+            return std::nullopt;
+        }
+        Rect r;
+        r.top = first.row ? std::min(first.row, second.row) : 1;
+        r.bottom = first.row ? std::max(first.row, second.row) : max_rows_;
+        r.left = first.column ? std::min(first.column, second.column) : 1;
+        r.right = first.column ? std::max(first.column, second.column) : max_columns_;
+        const char16_t next = peek();
+        if (is_name_char(next) || next == u'(' || next == u'!' || next == u'$') {
+            pos_ = start;
+            return std::nullopt;
+        }
+        return r;
+    }
+
+    std::optional<RefSpec> reference() {
+        const std::size_t start = pos_;
+        RefSpec spec;
+        if (peek() == u'\'') {
+            ++pos_;
+            std::u16string name;
+            for (;;) {
+                if (at_end()) error("a sheet name has no closing quote");
+                const char16_t c = text_[pos_++];
+                if (c == u'\'') {
+                    if (peek() != u'\'') break;
+                    ++pos_;
+                }
+                name += c;
+            }
+            if (peek() != u'!') error("expected '!' after a quoted sheet name");
+            ++pos_;
+            spec.sheet = std::move(name);
+        } else {
+            std::size_t at = pos_;
+            while (at < text_.size() && is_name_char(text_[at]))
+                ++at;
+            if (at > pos_ && at < text_.size() && text_[at] == u'!') {
+                spec.sheet = std::u16string(text_.substr(pos_, at - pos_));
+                pos_ = at + 1;
+            }
+        }
+        if (auto rect = area()) {
+            spec.rect = *rect;
+            return spec;
+        }
+        if (spec.sheet) error("expected a reference after the sheet name");
+        pos_ = start;
+        return std::nullopt;
+    }
+
+    std::u16string_view text_;
+    std::size_t pos_ = 0;
+    std::uint32_t max_rows_;
+    std::uint32_t max_columns_;
+};
+
+// --- evaluation --------------------------------------------------------------------------
+
+struct Operand {
+    Value value;
+    std::optional<Area> area;
+};
+
+struct Context {
+    const std::shared_ptr<State>& state;
+    const FunctionResolver* resolver;
+};
+
+std::optional<Area> resolve(const Context& ctx, const RefSpec& spec) {
+    const State& s = *ctx.state;
+    if (!s.active) return std::nullopt;
+    if (!spec.sheet) return Area{*s.active, spec.rect};
+    auto sheet = s.find_sheet(s.active->workbook, *spec.sheet);
+    if (!sheet) return std::nullopt;
+    return Area{*sheet, spec.rect};
+}
+
+Value deref(const Context& ctx, const Operand& op) {
+    if (op.area) return area_value(*ctx.state, *op.area, false);
+    return op.value;
+}
+
+// Number as a formula reads an operand: empty 0, booleans 1/0, numeric text; else #VALUE!.
+// Answers the error value to pass on, or an empty value when `out` holds the number.
+Value as_number(const Value& v, double& out) {
+    out = 0;
+    if (v.is_missing() || v.is_empty()) return Value();
+    if (v.is_error()) return v;
+    if (v.is_boolean()) {
+        out = v.boolean_value() ? 1 : 0;
+        return Value();
+    }
+    if (v.is_number_kind() || v.is_date()) {
+        out = v.to_number();
+        return Value();
+    }
+    if (v.is_string() && parse_number(v.string_value(), out)) return Value();
+    return xl(xlerr::value);
+}
+
+// Text as a formula reads an operand: numbers in General form, booleans TRUE/FALSE.
+Value as_text(const Value& v, std::u16string& out) {
+    out.clear();
+    if (v.is_missing() || v.is_empty()) return Value();
+    if (v.is_error()) return v;
+    if (v.is_string()) {
+        out = v.string_value();
+        return Value();
+    }
+    if (v.is_boolean()) {
+        out = v.boolean_value() ? u"TRUE" : u"FALSE";
+        return Value();
+    }
+    if (v.is_number_kind() || v.is_date()) {
+        out = general_text(v.to_number());
+        return Value();
+    }
+    return xl(xlerr::value);
+}
+
+Value number_result(double d) {
+    if (!std::isfinite(d)) return xl(xlerr::num);
+    return Value::number(d == 0 ? 0.0 : d);  // no negative zero
+}
+
+// Rows and columns of an array value (a 1-D array is one row).
+std::pair<std::uint32_t, std::uint32_t> dims(const Array& a) {
+    if (a.dimensions() >= 2) return {a.bound(0).count, a.bound(1).count};
+    return {1, a.dimensions() == 1 ? a.bound(0).count : 0};
+}
+
+const Value& element(const Array& a, std::uint32_t row, std::uint32_t column) {
+    static const Value not_available = xl(xlerr::na);
+    auto [rows, columns] = dims(a);
+    if (rows == 1) row = 0;
+    if (columns == 1) column = 0;
+    if (row >= rows || column >= columns) return not_available;
+    return a.elements()[std::size_t{row} * columns + column];
+}
+
+// Applies a scalar function element by element when any argument is an array, as an array
+// formula does; a single row or column stretches over the others.
+template <class F>
+Value lift(std::span<const Value> args, F fn) {
+    std::uint32_t rows = 0;
+    std::uint32_t columns = 0;
+    for (const Value& a : args) {
+        if (!a.is_array()) continue;
+        auto [r, c] = dims(a.array_value());
+        rows = std::max(rows, r);
+        columns = std::max(columns, c);
+    }
+    if (rows == 0 || columns == 0) {
+        for (const Value& a : args)
+            if (a.is_array()) return xl(xlerr::value);  // an empty array
+        return fn(args);
+    }
+    std::vector<Value> out;
+    out.reserve(std::size_t{rows} * columns);
+    std::vector<Value> scalars(args.size());
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        for (std::uint32_t c = 0; c < columns; ++c) {
+            for (std::size_t i = 0; i < args.size(); ++i)
+                scalars[i] = args[i].is_array() ? element(args[i].array_value(), r, c) : args[i];
+            out.push_back(fn(std::span<const Value>(scalars)));
+        }
+    }
+    return Value::array(Array::grid(rows, columns, std::move(out)));
+}
+
+Value concatenate(std::span<const Value> args) {
+    std::u16string joined;
+    std::u16string part;
+    for (const Value& a : args) {
+        Value err = as_text(a, part);
+        if (!err.is_empty()) return err;
+        joined += part;
+        if (joined.size() > cell_text_limit) return xl(xlerr::value);
+    }
+    return Value::string(std::move(joined));
+}
+
+// Excel's comparison: numbers < texts < booleans; texts without regard to case; an empty
+// operand stands for 0, "" or FALSE, whichever the other side is.
+Value compare(BinOp op, const Value& a, const Value& b) {
+    if (a.is_error_value()) return a;
+    if (b.is_error_value()) return b;
+    auto rank = [](const Value& v) {
+        if (v.is_string()) return 1;
+        if (v.is_boolean()) return 2;
+        return 0;
+    };
+    auto blank = [](const Value& v) { return v.is_empty() || v.is_missing(); };
+    Value left = a;
+    Value right = b;
+    if (blank(left) && !blank(right)) {
+        left = rank(right) == 1   ? Value::string(u"")
+               : rank(right) == 2 ? Value::boolean(false)
+                                  : Value::number(0);
+    }
+    if (blank(right) && !blank(left)) {
+        right = rank(left) == 1   ? Value::string(u"")
+                : rank(left) == 2 ? Value::boolean(false)
+                                  : Value::number(0);
+    }
+    int order = 0;
+    if (blank(left) && blank(right)) {
+        order = 0;
+    } else if (rank(left) != rank(right)) {
+        order = rank(left) < rank(right) ? -1 : 1;
+    } else if (rank(left) == 1) {
+        const std::u16string l = to_upper(left.string_value());
+        const std::u16string r = to_upper(right.string_value());
+        order = l < r ? -1 : l > r ? 1 : 0;
+    } else if (rank(left) == 2) {
+        order = int{left.boolean_value()} - int{right.boolean_value()};
+    } else {
+        const double l = left.to_number();
+        const double r = right.to_number();
+        order = l < r ? -1 : l > r ? 1 : 0;
+    }
+    switch (op) {
+        case BinOp::Eq:
+            return Value::boolean(order == 0);
+        case BinOp::Ne:
+            return Value::boolean(order != 0);
+        case BinOp::Lt:
+            return Value::boolean(order < 0);
+        case BinOp::Gt:
+            return Value::boolean(order > 0);
+        case BinOp::Le:
+            return Value::boolean(order <= 0);
+        default:
+            return Value::boolean(order >= 0);
+    }
+}
+
+Value apply_binary(BinOp op, std::span<const Value> lr) {
+    const Value& a = lr[0];
+    const Value& b = lr[1];
+    switch (op) {
+        case BinOp::Eq:
+        case BinOp::Ne:
+        case BinOp::Lt:
+        case BinOp::Gt:
+        case BinOp::Le:
+        case BinOp::Ge:
+            return compare(op, a, b);
+        case BinOp::Concat:
+            return concatenate(lr);
+        default:
+            break;
+    }
+    double x = 0;
+    double y = 0;
+    if (Value err = as_number(a, x); !err.is_empty()) return err;
+    if (Value err = as_number(b, y); !err.is_empty()) return err;
+    switch (op) {
+        case BinOp::Add:
+            return number_result(x + y);
+        case BinOp::Sub:
+            return number_result(x - y);
+        case BinOp::Mul:
+            return number_result(x * y);
+        case BinOp::Div:
+            return y == 0 ? xl(xlerr::div0) : number_result(x / y);
+        default:
+            if (x == 0 && y == 0) return xl(xlerr::num);
+            if (x == 0 && y < 0) return xl(xlerr::div0);
+            return number_result(std::pow(x, y));
+    }
+}
+
+// Days since 1899-12-30 of a proleptic Gregorian date.
+double days_from_civil(std::int64_t y, std::int64_t m, std::int64_t d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return static_cast<double>(era * 146097 + doe - 719468 + 25569);
+}
+
+Value date_of(std::span<const Value> args) {
+    double p[3];
+    for (std::size_t i = 0; i < 3; ++i)
+        if (Value err = as_number(args[i], p[i]); !err.is_empty()) return err;
+    auto year = static_cast<std::int64_t>(std::trunc(p[0]));
+    if (year < 0 || year >= 10000) return xl(xlerr::num);
+    if (year < 1900) year += 1900;
+    // Months and days beyond their range roll over, as Excel's DATE does.
+    const auto months = static_cast<std::int64_t>(std::trunc(p[1])) - 1;
+    const std::int64_t y = year + (months >= 0 ? months / 12 : (months - 11) / 12);
+    const std::int64_t m = ((months % 12) + 12) % 12 + 1;
+    double serial = days_from_civil(y, m, 1) + std::trunc(p[2]) - 1;
+    // Excel counts the 29th of February 1900 that never was: its serials before March 1900
+    // are one less than the day count.
+    if (serial < 61) serial -= 1;
+    if (serial < 0 || serial > 2958465) return xl(xlerr::num);
+    return Value::number(serial);
+}
+
+Value time_of(std::span<const Value> args) {
+    double p[3];
+    for (std::size_t i = 0; i < 3; ++i)
+        if (Value err = as_number(args[i], p[i]); !err.is_empty()) return err;
+    const double seconds = std::trunc(p[0]) * 3600 + std::trunc(p[1]) * 60 + std::trunc(p[2]);
+    if (seconds < 0) return xl(xlerr::num);
+    return Value::number(std::fmod(seconds, 86400) / 86400);
+}
+
+Value rept(std::span<const Value> args) {
+    std::u16string text;
+    double times = 0;
+    if (Value err = as_text(args[0], text); !err.is_empty()) return err;
+    if (Value err = as_number(args[1], times); !err.is_empty()) return err;
+    times = std::trunc(times);
+    if (times < 0) return xl(xlerr::value);
+    if (static_cast<double>(text.size()) * times > static_cast<double>(cell_text_limit))
+        return xl(xlerr::value);
+    std::u16string out;
+    const auto n = static_cast<std::size_t>(times);
+    out.reserve(text.size() * n);
+    for (std::size_t i = 0; i < n; ++i)
+        out += text;
+    return Value::string(std::move(out));
+}
+
+Value text_function(std::span<const Value> args) {
+    std::u16string format;
+    if (Value err = as_text(args[1], format); !err.is_empty()) return err;
+    if (args[0].is_error_value()) return args[0];
+    double d = 0;
+    if (args[0].is_string() && !parse_number(args[0].string_value(), d))
+        return Value::string(format_cell_text(args[0], format));
+    if (Value err = as_number(args[0], d); !err.is_empty()) return err;
+    return Value::string(format_cell_text(Value::number(d), format));
+}
+
+// SUM: numbers given directly (texts read as numbers); in references and arrays only numbers.
+Value sum(const Context& ctx, const std::vector<Operand>& args) {
+    double total = 0;
+    auto add_block = [&](const Value& v) -> Value {
+        if (v.is_number_kind() || v.is_date()) total += v.to_number();
+        if (v.is_error_value()) return v;
+        return Value();
+    };
+    for (const Operand& op : args) {
+        if (op.area) {
+            const SheetData& data = ctx.state->sheet(op.area->sheet);
+            const Rect& r = op.area->rect;
+            if (data.cells.size() < r.area()) {
+                for (const auto& [key, cell] : data.cells) {
+                    const auto row = static_cast<std::uint32_t>(key >> 32);
+                    const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+                    if (!r.contains(row, column)) continue;
+                    if (Value err = add_block(cell.value); !err.is_empty()) return err;
+                }
+            } else {
+                for (std::uint32_t row = r.top; row <= r.bottom; ++row)
+                    for (std::uint32_t column = r.left; column <= r.right; ++column)
+                        if (const CellData* cell = data.find(row, column))
+                            if (Value err = add_block(cell->value); !err.is_empty()) return err;
+            }
+        } else if (op.value.is_array()) {
+            for (const Value& v : op.value.array_value().elements())
+                if (Value err = add_block(v); !err.is_empty()) return err;
+        } else {
+            double d = 0;
+            if (Value err = as_number(op.value, d); !err.is_empty()) return err;
+            total += d;
+        }
+    }
+    return number_result(total);
+}
+
+Operand evaluate(const Context& ctx, const Node& node);
+
+Value call(const Context& ctx, const Node& node) {
+    std::vector<Operand> args;
+    args.reserve(node.kids.size());
+    for (const Node& kid : node.kids)
+        args.push_back(evaluate(ctx, kid));
+    const std::u16string& name = node.name;
+    if (find_builtin(name)) {
+        if (name == u"SUM") return sum(ctx, args);
+        if (name == u"NA") return xl(xlerr::na);
+        if (name == u"TRUE") return Value::boolean(true);
+        if (name == u"FALSE") return Value::boolean(false);
+        std::vector<Value> values;
+        values.reserve(args.size());
+        for (const Operand& op : args)
+            values.push_back(deref(ctx, op));
+        if (name == u"CONCATENATE") return lift(values, concatenate);
+        if (name == u"REPT") return lift(values, rept);
+        if (name == u"DATE") return lift(values, date_of);
+        if (name == u"TIME") return lift(values, time_of);
+        if (name == u"TEXT") return lift(values, text_function);
+        return lift(values, [](std::span<const Value> v) {  // LEN
+            std::u16string text;
+            if (Value err = as_text(v[0], text); !err.is_empty()) return err;
+            return Value::number(static_cast<double>(text.size()));
+        });
+    }
+    if (!ctx.resolver || !*ctx.resolver) return xl(xlerr::name);
+    // Arguments as Excel hands them to an add-in's function: references as Range objects.
+    std::vector<Value> passed;
+    passed.reserve(args.size());
+    for (Operand& op : args) {
+        if (op.area)
+            passed.push_back(Value::object(make_range(ctx.state, *op.area)));
+        else
+            passed.push_back(std::move(op.value));
+    }
+    Value result;
+    if (!(*ctx.resolver)(name, passed, result)) return xl(xlerr::name);
+    return result;
+}
+
+Operand evaluate(const Context& ctx, const Node& node) {
+    switch (node.type) {
+        case NodeType::Literal:
+            return {node.value, std::nullopt};
+        case NodeType::Missing:
+            return {Value::missing(), std::nullopt};
+        case NodeType::Name:
+            return {xl(xlerr::name), std::nullopt};
+        case NodeType::Reference: {
+            auto area = resolve(ctx, node.ref);
+            if (!area) return {xl(xlerr::ref), std::nullopt};
+            return {Value(), area};
+        }
+        case NodeType::Negate:
+        case NodeType::Percent: {
+            const Value v = deref(ctx, evaluate(ctx, node.kids[0]));
+            const double factor = node.type == NodeType::Negate ? -1 : 0.01;
+            return {lift(std::span<const Value>(&v, 1),
+                         [factor](std::span<const Value> x) {
+                             double d = 0;
+                             if (Value err = as_number(x[0], d); !err.is_empty()) return err;
+                             return number_result(d * factor);
+                         }),
+                    std::nullopt};
+        }
+        case NodeType::Binary: {
+            const Value both[2] = {deref(ctx, evaluate(ctx, node.kids[0])),
+                                   deref(ctx, evaluate(ctx, node.kids[1]))};
+            const BinOp op = node.op;
+            return {lift(both, [op](std::span<const Value> lr) { return apply_binary(op, lr); }),
+                    std::nullopt};
+        }
+        case NodeType::Call:
+            return {call(ctx, node), std::nullopt};
+    }
+    return {xl(xlerr::value), std::nullopt};
+}
+
+}  // namespace
+
+Value evaluate_for_application(const std::shared_ptr<State>& state, std::u16string_view formula) {
+    if (formula.size() > application_formula_limit) return xl(xlerr::value);
+    Parser parser(formula, state->max_rows, state->max_columns);
+    Node root;
+    try {
+        root = parser.formula();
+    } catch (const ParseError&) {
+        return xl(xlerr::value);
+    }
+    if (parser.literal_too_long) return xl(xlerr::value);
+    const Context ctx{state, nullptr};
+    Operand result = evaluate(ctx, root);
+    if (result.area) return Value::object(make_range(state, *result.area));
+    return std::move(result.value);
+}
+
+Value evaluate_for_cell(const std::shared_ptr<State>& state, std::u16string_view formula,
+                        const FunctionResolver& resolver) {
+    if (formula.size() > cell_formula_limit)
+        fail(hr::invalid_arg, "the formula is longer than 8,192 characters");
+    Parser parser(formula, state->max_rows, state->max_columns);
+    Node root;
+    try {
+        root = parser.formula();
+    } catch (const ParseError& e) {
+        fail(hr::invalid_arg, e.message);
+    }
+    if (parser.literal_too_long) return xl(xlerr::value);
+    const Context ctx{state, &resolver};
+    return deref(ctx, evaluate(ctx, root));
+}
+
+std::optional<Rect> parse_address(std::u16string_view text, std::uint32_t max_rows,
+                                  std::uint32_t max_columns) {
+    Parser parser(text, max_rows, max_columns);
+    auto ref = parser.reference_only();
+    if (!ref || ref->sheet) return std::nullopt;
+    return ref->rect;
+}
+
+std::optional<Area> parse_reference(const State& state, std::u16string_view text) {
+    Parser parser(text, state.max_rows, state.max_columns);
+    auto ref = parser.reference_only();
+    if (!ref || !state.active) return std::nullopt;
+    if (!ref->sheet) return Area{*state.active, ref->rect};
+    auto sheet = state.find_sheet(state.active->workbook, *ref->sheet);
+    if (!sheet) return std::nullopt;
+    return Area{*sheet, ref->rect};
+}
+
+}  // namespace tb::standin

@@ -1,0 +1,161 @@
+// The inside of the stand-in Excel: the state that the Excel and every object it hands out
+// share, the counted operations, and the helpers the object model and the formula evaluator
+// both use. Not part of the stand-in's public interface.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "server/host/host_object.h"
+#include "standin/excel.h"
+#include "standin/workbook_data.h"
+
+namespace tb::standin {
+
+// Every counted host operation.
+enum class Op : std::uint8_t {
+    ApplicationEvaluate,
+    ApplicationIntersect,
+    ApplicationWorkbooks,
+    WorkbooksCount,
+    WorkbooksItem,
+    WorkbookWorksheets,
+    WorkbookName,
+    SheetsCount,
+    SheetsItem,
+    WorksheetCells,
+    WorksheetUsedRange,
+    WorksheetName,
+    WorksheetRange,
+    RangeCells,
+    RangeCount,
+    RangeCountLarge,
+    RangeRows,
+    RangeColumns,
+    RangeWorksheet,
+    RangeText,
+    RangeValue,
+    RangeValue2,
+    RangeAddress,
+    RangeRow,
+    RangeColumn,
+};
+inline constexpr std::size_t op_count = static_cast<std::size_t>(Op::RangeColumn) + 1;
+
+std::u16string_view op_name(Op op);
+std::optional<Op> op_from_name(std::u16string_view name);
+
+struct SheetRef {
+    std::size_t workbook = 0;
+    std::size_t sheet = 0;
+    friend bool operator==(const SheetRef&, const SheetRef&) = default;
+};
+
+// A rectangle of cells, rows and columns counted from 1, bounds included.
+struct Rect {
+    std::uint32_t top = 1;
+    std::uint32_t left = 1;
+    std::uint32_t bottom = 1;
+    std::uint32_t right = 1;
+    std::uint64_t rows() const { return std::uint64_t{bottom} - top + 1; }
+    std::uint64_t columns() const { return std::uint64_t{right} - left + 1; }
+    std::uint64_t area() const { return rows() * columns(); }
+    bool contains(std::uint32_t row, std::uint32_t column) const {
+        return row >= top && row <= bottom && column >= left && column <= right;
+    }
+    friend bool operator==(const Rect&, const Rect&) = default;
+};
+
+// A reference: a rectangle on a sheet.
+struct Area {
+    SheetRef sheet;
+    Rect rect;
+};
+
+// The common part of two rectangles, if any.
+std::optional<Rect> intersect(const Rect& a, const Rect& b);
+
+// How a range object counts and enumerates: cells, or its rows or columns as units.
+enum class RangeMode : std::uint8_t { Cells, Rows, Columns };
+
+// The largest array the stand-in builds for a range's value; Excel runs out of memory too.
+inline constexpr std::uint64_t max_value_cells = std::uint64_t{1} << 22;
+
+struct State {
+    explicit State(Profile p);
+
+    Profile profile;
+    std::uint32_t max_rows;
+    std::uint32_t max_columns;
+
+    std::vector<std::unique_ptr<WorkbookData>> workbooks;
+    std::optional<SheetRef> active;
+    // Bumped whenever the workbooks may have changed; drops cached used ranges.
+    std::uint64_t generation = 0;
+
+    // --- instrumentation ---
+    std::array<std::uint64_t, op_count> calls{};
+    struct Fault {
+        Op op;
+        std::uint64_t at;  // the value of calls[op] at which the call fails
+        std::int32_t hresult;
+    };
+    std::vector<Fault> faults;
+    std::array<bool, op_count> unknown{};
+    std::int64_t live = 0;
+    std::map<std::uint32_t, EventSink*> sinks;
+    std::uint32_t next_cookie = 1;
+    std::map<std::u16string, std::uint64_t, std::less<>> events;
+
+    // The choke point of every counted call: counts it, then fails it when a fault is due or
+    // the member is unknown in this host.
+    void enter(Op op);
+
+    Rect grid() const { return Rect{1, 1, max_rows, max_columns}; }
+    SheetData& sheet(SheetRef ref);  // fails when the sheet no longer exists
+    const CellData* cell(SheetRef ref, std::uint32_t row, std::uint32_t column);
+    // The bounding rectangle of the cells that hold something; A1 for an empty sheet.
+    Rect used_range(SheetRef ref);
+    // A sheet of a workbook by name (case-insensitive).
+    std::optional<SheetRef> find_sheet(std::size_t workbook, std::u16string_view name) const;
+    // Hands an event to every connected sink (a sink's failure is ignored, as Excel does).
+    void raise(std::u16string_view event, std::span<const Value> args);
+
+  private:
+    struct UsedCache {
+        std::uint64_t generation;
+        std::size_t size;
+        Rect rect;
+    };
+    std::unordered_map<const SheetData*, UsedCache> used_;
+};
+
+// Object factories; each gives a new counted reference.
+ObjectRef make_application(const std::shared_ptr<State>& state);
+ObjectRef make_workbook(const std::shared_ptr<State>& state, std::size_t workbook);
+ObjectRef make_range(const std::shared_ptr<State>& state, const Area& area,
+                     RangeMode mode = RangeMode::Cells);
+// The area of a range object handed out by a stand-in Excel, or nothing for any other object.
+std::optional<Area> area_of(HostObject* object);
+
+// A cell's value: raw (Value2), or typed (Value: dates and currency per the number format).
+Value cell_value(const CellData* cell, bool typed);
+// The value of an area: one cell's value, or a 2-D array (lower bounds 1) for several cells.
+// Fails with out of memory past max_value_cells.
+Value area_value(State& state, const Area& area, bool typed);
+
+// "A", "Z", "AA", … "XFD".
+std::u16string column_letters(std::uint32_t column);
+// "$A$1" or "$A$1:$C$3".
+std::u16string address_text(const Rect& rect);
+
+}  // namespace tb::standin

@@ -1,0 +1,649 @@
+// The stand-in's object model: Application, Workbooks, Workbook, Sheets, Worksheet and Range,
+// each a counted host object over the shared state. Every member the add-in reads goes through
+// State::enter, which counts the call and applies the faults a test asked for.
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "standin/formula.h"
+#include "standin/model.h"
+#include "standin/number_format.h"
+
+namespace tb::standin {
+
+namespace {
+
+constexpr std::array<std::u16string_view, op_count> op_names = {
+    u"Application.Evaluate",
+    u"Application.Intersect",
+    u"Application.Workbooks",
+    u"Workbooks.Count",
+    u"Workbooks.Item",
+    u"Workbook.Worksheets",
+    u"Workbook.Name",
+    u"Sheets.Count",
+    u"Sheets.Item",
+    u"Worksheet.Cells",
+    u"Worksheet.UsedRange",
+    u"Worksheet.Name",
+    u"Worksheet.Range",
+    u"Range.Cells",
+    u"Range.Count",
+    u"Range.CountLarge",
+    u"Range.Rows",
+    u"Range.Columns",
+    u"Range.Worksheet",
+    u"Range.Text",
+    u"Range.Value",
+    u"Range.Value2",
+    u"Range.Address",
+    u"Range.Row",
+    u"Range.Column",
+};
+
+bool cell_holds_something(const CellData& cell) {
+    return !cell.value.is_empty() || cell.formula || cell.format != u"General";
+}
+
+}  // namespace
+
+std::u16string_view op_name(Op op) {
+    return op_names[static_cast<std::size_t>(op)];
+}
+
+std::optional<Op> op_from_name(std::u16string_view name) {
+    for (std::size_t i = 0; i < op_count; ++i)
+        if (iequals(op_names[i], name)) return static_cast<Op>(i);
+    return std::nullopt;
+}
+
+std::optional<Rect> intersect(const Rect& a, const Rect& b) {
+    Rect r{std::max(a.top, b.top), std::max(a.left, b.left), std::min(a.bottom, b.bottom),
+           std::min(a.right, b.right)};
+    if (r.top > r.bottom || r.left > r.right) return std::nullopt;
+    return r;
+}
+
+// --- State -------------------------------------------------------------------------------
+
+State::State(Profile p)
+    : profile(p),
+      max_rows(p == Profile::Modern ? 1048576u : 65536u),
+      max_columns(p == Profile::Modern ? 16384u : 256u) {}
+
+void State::enter(Op op) {
+    const auto index = static_cast<std::size_t>(op);
+    const std::uint64_t n = ++calls[index];
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (it->op == op && it->at == n) {
+            const std::int32_t hresult = it->hresult;
+            faults.erase(it);
+            fail(hresult, "injected failure of " + utf8(op_name(op)));
+        }
+    }
+    const bool absent = unknown[index] || (op == Op::RangeCountLarge && profile == Profile::Legacy);
+    if (absent) fail(hr::unknown_name, "unknown member " + utf8(op_name(op)));
+}
+
+SheetData& State::sheet(SheetRef ref) {
+    if (ref.workbook >= workbooks.size() || ref.sheet >= workbooks[ref.workbook]->sheets.size())
+        fail(hr::exception, "the sheet no longer exists");
+    return workbooks[ref.workbook]->sheets[ref.sheet];
+}
+
+const CellData* State::cell(SheetRef ref, std::uint32_t row, std::uint32_t column) {
+    return sheet(ref).find(row, column);
+}
+
+Rect State::used_range(SheetRef ref) {
+    const SheetData& data = sheet(ref);
+    auto found = used_.find(&data);
+    if (found != used_.end() && found->second.generation == generation &&
+        found->second.size == data.cells.size())
+        return found->second.rect;
+    std::optional<Rect> box;
+    for (const auto& [key, cell] : data.cells) {
+        if (!cell_holds_something(cell)) continue;
+        const auto row = static_cast<std::uint32_t>(key >> 32);
+        const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+        if (!box) {
+            box = Rect{row, column, row, column};
+        } else {
+            box->top = std::min(box->top, row);
+            box->bottom = std::max(box->bottom, row);
+            box->left = std::min(box->left, column);
+            box->right = std::max(box->right, column);
+        }
+    }
+    const Rect rect = box.value_or(Rect{});
+    used_[&data] = UsedCache{generation, data.cells.size(), rect};
+    return rect;
+}
+
+std::optional<SheetRef> State::find_sheet(std::size_t workbook, std::u16string_view name) const {
+    if (workbook >= workbooks.size()) return std::nullopt;
+    const auto& sheets = workbooks[workbook]->sheets;
+    for (std::size_t i = 0; i < sheets.size(); ++i)
+        if (to_upper(sheets[i].name) == to_upper(name)) return SheetRef{workbook, i};
+    return std::nullopt;
+}
+
+void State::raise(std::u16string_view event, std::span<const Value> args) {
+    auto counted = events.find(event);
+    if (counted == events.end()) counted = events.emplace(std::u16string(event), 0).first;
+    ++counted->second;
+    // A sink may disconnect itself (or another) while handling the event.
+    std::vector<std::pair<std::uint32_t, EventSink*>> targets(sinks.begin(), sinks.end());
+    for (const auto& [cookie, sink] : targets) {
+        if (!sinks.contains(cookie)) continue;
+        try {
+            sink->on_event(event, args);
+        } catch (const std::exception&) {
+            // Excel ignores what an event handler reports.
+        }
+    }
+}
+
+// --- values and addresses ----------------------------------------------------------------
+
+Value cell_value(const CellData* cell, bool typed) {
+    if (!cell) return Value();
+    const Value& v = cell->value;
+    if (!typed || v.kind() != Kind::Double) return v;
+    const double d = v.to_number();
+    if (is_date_format(cell->format) && d >= 0 && d < 2958466) return Value::date(d);
+    if (is_currency_format(cell->format)) {
+        const double scaled = std::round(d * 10000);
+        if (std::fabs(scaled) < 9.2e18) return Value::currency(static_cast<std::int64_t>(scaled));
+    }
+    return v;
+}
+
+Value area_value(State& state, const Area& area, bool typed) {
+    const Rect& r = area.rect;
+    if (r.area() == 1) return cell_value(state.cell(area.sheet, r.top, r.left), typed);
+    if (r.area() > max_value_cells) fail(hr::out_of_memory, "the range is too large for an array");
+    const auto rows = static_cast<std::uint32_t>(r.rows());
+    const auto columns = static_cast<std::uint32_t>(r.columns());
+    std::vector<Value> elements(static_cast<std::size_t>(r.area()));
+    const SheetData& data = state.sheet(area.sheet);
+    auto place = [&](std::uint32_t row, std::uint32_t column, const CellData& cell) {
+        const std::size_t at = std::size_t{row - r.top} * columns + (column - r.left);
+        elements[at] = cell_value(&cell, typed);
+    };
+    if (data.cells.size() < r.area()) {
+        for (const auto& [key, cell] : data.cells) {
+            const auto row = static_cast<std::uint32_t>(key >> 32);
+            const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+            if (r.contains(row, column)) place(row, column, cell);
+        }
+    } else {
+        for (std::uint32_t row = r.top; row <= r.bottom; ++row)
+            for (std::uint32_t column = r.left; column <= r.right; ++column)
+                if (const CellData* cell = data.find(row, column)) place(row, column, *cell);
+    }
+    return Value::array(Array::grid(rows, columns, std::move(elements)));
+}
+
+std::u16string column_letters(std::uint32_t column) {
+    std::u16string letters;
+    while (column > 0) {
+        const std::uint32_t digit = (column - 1) % 26;
+        letters.insert(letters.begin(), static_cast<char16_t>(u'A' + digit));
+        column = (column - 1) / 26;
+    }
+    return letters;
+}
+
+std::u16string address_text(const Rect& rect) {
+    auto one = [](std::uint32_t row, std::uint32_t column) {
+        return u"$" + column_letters(column) + u"$" + utf16(std::to_string(row));
+    };
+    std::u16string text = one(rect.top, rect.left);
+    if (rect.area() > 1) text += u":" + one(rect.bottom, rect.right);
+    return text;
+}
+
+// --- objects -----------------------------------------------------------------------------
+
+namespace {
+
+// The common part of every object: the intrusive count, the live-object count and the
+// shared state, which keeps the objects safe after the Excel itself is gone.
+class Object : public HostObject {
+  public:
+    explicit Object(std::shared_ptr<State> state) : state_(std::move(state)) { ++state_->live; }
+    virtual ~Object() = default;
+    Object(const Object&) = delete;
+    Object& operator=(const Object&) = delete;
+
+    void add_ref() noexcept override { ++refs_; }
+    void release() noexcept override {
+        if (--refs_ == 0) {
+            --state_->live;
+            delete this;
+        }
+    }
+    ObjectRef query(const Guid& iid) override {
+        if (answers(iid)) return ObjectRef::share(this);
+        fail(hr::no_interface, "no such interface");
+    }
+    std::uint32_t connect_events(const Guid&, EventSink&) override {
+        fail(hr::no_interface, "the object has no event source");
+    }
+    void disconnect_events(std::uint32_t) override {
+        fail(hr::no_interface, "the object has no event source");
+    }
+
+  protected:
+    virtual bool answers(const Guid&) const { return false; }
+    State& state() { return *state_; }
+    const std::shared_ptr<State>& shared() const { return state_; }
+
+  private:
+    std::shared_ptr<State> state_;
+    std::uint32_t refs_ = 1;
+};
+
+[[noreturn]] void unknown_member(std::u16string_view member) {
+    fail(hr::unknown_name, "unknown member " + utf8(member));
+}
+
+void expect_args(std::span<const Value> args, std::size_t most) {
+    if (args.size() > most) fail(hr::bad_param_count, "too many arguments");
+}
+
+// An index argument as Excel reads it: any number kind, rounded to a whole number.
+std::optional<std::int64_t> index_of(const Value& v) {
+    if (v.is_number_kind() || v.is_boolean() || v.is_date()) {
+        const double d = std::nearbyint(v.to_number());
+        if (std::fabs(d) > 9e15) fail(hr::overflow, "index out of range");
+        return static_cast<std::int64_t>(d);
+    }
+    return std::nullopt;
+}
+
+class RangeObject;
+
+class WorksheetObject final : public Object {
+  public:
+    WorksheetObject(std::shared_ptr<State> s, SheetRef sheet)
+        : Object(std::move(s)), sheet_(sheet) {}
+
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override;
+
+  private:
+    SheetRef sheet_;
+};
+
+class RangeObject final : public Object {
+  public:
+    RangeObject(std::shared_ptr<State> s, const Area& area, RangeMode mode)
+        : Object(std::move(s)), area_(area), mode_(mode) {}
+
+    const Area& area() const { return area_; }
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override;
+
+  private:
+    bool answers(const Guid& iid) const override { return iid == iid::range; }
+    Value count(bool large);
+    Value text();
+
+    Area area_;
+    RangeMode mode_;
+};
+
+// Cells(), Cells(r, c) or Cells(n) of a rectangle, as Excel addresses them: relative to the
+// top-left cell, allowed beyond the rectangle but not beyond the grid.
+Value cells_of(const std::shared_ptr<State>& state, const Area& area, std::span<const Value> args) {
+    expect_args(args, 2);
+    const bool none = args.empty() || (args.size() == 1 && args[0].is_missing()) ||
+                      (args.size() == 2 && args[0].is_missing() && args[1].is_missing());
+    if (none) return Value::object(make_range(state, area));
+    const Rect& r = area.rect;
+    std::int64_t row = 0;
+    std::int64_t column = 0;
+    auto column_arg = [&](const Value& v) -> std::int64_t {
+        if (auto n = index_of(v)) return *n;
+        if (v.is_string()) {
+            std::int64_t c = 0;
+            for (char16_t ch : to_upper(v.string_value())) {
+                if (ch < u'A' || ch > u'Z' || c > 100000) fail(hr::exception, "bad column");
+                c = c * 26 + (ch - u'A' + 1);
+            }
+            if (c > 0) return c;
+        }
+        fail(hr::type_mismatch, "column index is not a number");
+    };
+    if (args.size() == 2 && !args[1].is_missing()) {
+        auto r_index = args[0].is_missing() ? std::optional<std::int64_t>(1) : index_of(args[0]);
+        if (!r_index) fail(hr::type_mismatch, "row index is not a number");
+        row = r.top + *r_index - 1;
+        column = r.left + column_arg(args[1]) - 1;
+    } else {
+        auto n = index_of(args[0]);
+        if (!n) fail(hr::type_mismatch, "cell index is not a number");
+        const auto width = static_cast<std::int64_t>(r.columns());
+        const std::int64_t k = *n - 1;
+        const std::int64_t down = k >= 0 ? k / width : -((-k + width - 1) / width);
+        row = r.top + down;
+        column = r.left + (k - down * width);
+    }
+    if (row < 1 || column < 1 || row > state->max_rows || column > state->max_columns)
+        fail(hr::exception, "cell outside the sheet");
+    const auto r32 = static_cast<std::uint32_t>(row);
+    const auto c32 = static_cast<std::uint32_t>(column);
+    return Value::object(make_range(state, Area{area.sheet, Rect{r32, c32, r32, c32}}));
+}
+
+Value WorksheetObject::invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) {
+    State& s = state();
+    if (iequals(member, u"Cells")) {
+        s.enter(Op::WorksheetCells);
+        return cells_of(shared(), Area{sheet_, s.grid()}, args);
+    }
+    if (iequals(member, u"UsedRange")) {
+        s.enter(Op::WorksheetUsedRange);
+        expect_args(args, 0);
+        return Value::object(make_range(shared(), Area{sheet_, s.used_range(sheet_)}));
+    }
+    if (iequals(member, u"Name")) {
+        s.enter(Op::WorksheetName);
+        expect_args(args, 0);
+        return Value::string(s.sheet(sheet_).name);
+    }
+    if (iequals(member, u"Range")) {
+        s.enter(Op::WorksheetRange);
+        expect_args(args, 1);
+        if (args.empty() || !args[0].is_string()) fail(hr::type_mismatch, "address expected");
+        auto rect = parse_address(args[0].string_value(), s.max_rows, s.max_columns);
+        if (!rect) fail(hr::exception, "not an address");
+        return Value::object(make_range(shared(), Area{sheet_, *rect}));
+    }
+    unknown_member(member);
+}
+
+Value RangeObject::count(bool large) {
+    const Rect& r = area_.rect;
+    const std::uint64_t n = mode_ == RangeMode::Rows      ? r.rows()
+                            : mode_ == RangeMode::Columns ? r.columns()
+                                                          : r.area();
+    if (large) return Value::number(static_cast<double>(n));
+    if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
+        fail(hr::overflow, "the count does not fit a 32-bit integer");
+    return Value::long_(static_cast<std::int32_t>(n));
+}
+
+// The displayed text of the top-left cell; for several cells, that text when every cell shows
+// the same, otherwise null.
+Value RangeObject::text() {
+    State& s = state();
+    const Rect& r = area_.rect;
+    auto shown = [](const CellData* cell) {
+        return cell ? format_cell_text(cell->value, cell->format) : std::u16string();
+    };
+    const std::u16string first = shown(s.cell(area_.sheet, r.top, r.left));
+    if (r.area() == 1) return Value::string(first);
+    const SheetData& data = s.sheet(area_.sheet);
+    std::uint64_t stored = 0;
+    bool same = true;
+    if (data.cells.size() < r.area()) {
+        for (const auto& [key, cell] : data.cells) {
+            const auto row = static_cast<std::uint32_t>(key >> 32);
+            const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+            if (!r.contains(row, column)) continue;
+            ++stored;
+            if (shown(&cell) != first) same = false;
+        }
+        if (stored < r.area() && !first.empty()) same = false;
+    } else {
+        for (std::uint32_t row = r.top; row <= r.bottom && same; ++row)
+            for (std::uint32_t column = r.left; column <= r.right && same; ++column)
+                if (shown(data.find(row, column)) != first) same = false;
+    }
+    return same ? Value::string(first) : Value::null();
+}
+
+Value RangeObject::invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) {
+    State& s = state();
+    if (member.empty() || iequals(member, u"Value")) {
+        s.enter(Op::RangeValue);
+        expect_args(args, 1);
+        return area_value(s, area_, true);
+    }
+    if (iequals(member, u"Value2")) {
+        s.enter(Op::RangeValue2);
+        expect_args(args, 0);
+        return area_value(s, area_, false);
+    }
+    if (iequals(member, u"Text")) {
+        s.enter(Op::RangeText);
+        expect_args(args, 0);
+        return text();
+    }
+    if (iequals(member, u"Cells")) {
+        s.enter(Op::RangeCells);
+        return cells_of(shared(), area_, args);
+    }
+    if (iequals(member, u"Count")) {
+        s.enter(Op::RangeCount);
+        expect_args(args, 0);
+        return count(false);
+    }
+    if (iequals(member, u"CountLarge")) {
+        s.enter(Op::RangeCountLarge);
+        expect_args(args, 0);
+        return count(true);
+    }
+    if (iequals(member, u"Rows") || iequals(member, u"Columns")) {
+        const bool rows = iequals(member, u"Rows");
+        s.enter(rows ? Op::RangeRows : Op::RangeColumns);
+        expect_args(args, 0);
+        return Value::object(
+            make_range(shared(), area_, rows ? RangeMode::Rows : RangeMode::Columns));
+    }
+    if (iequals(member, u"Worksheet")) {
+        s.enter(Op::RangeWorksheet);
+        expect_args(args, 0);
+        s.sheet(area_.sheet);
+        return Value::object(ObjectRef::adopt(new WorksheetObject(shared(), area_.sheet)));
+    }
+    if (iequals(member, u"Address")) {
+        s.enter(Op::RangeAddress);
+        return Value::string(address_text(area_.rect));
+    }
+    if (iequals(member, u"Row") || iequals(member, u"Column")) {
+        const bool row = iequals(member, u"Row");
+        s.enter(row ? Op::RangeRow : Op::RangeColumn);
+        expect_args(args, 0);
+        return Value::long_(static_cast<std::int32_t>(row ? area_.rect.top : area_.rect.left));
+    }
+    unknown_member(member);
+}
+
+class SheetsObject final : public Object {
+  public:
+    SheetsObject(std::shared_ptr<State> s, std::size_t workbook)
+        : Object(std::move(s)), workbook_(workbook) {}
+
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
+        State& s = state();
+        if (workbook_ >= s.workbooks.size()) fail(hr::exception, "the workbook is closed");
+        const auto& sheets = s.workbooks[workbook_]->sheets;
+        if (iequals(member, u"Count")) {
+            s.enter(Op::SheetsCount);
+            expect_args(args, 0);
+            return Value::long_(static_cast<std::int32_t>(sheets.size()));
+        }
+        if (member.empty() || iequals(member, u"Item")) {
+            s.enter(Op::SheetsItem);
+            expect_args(args, 1);
+            if (args.empty() || args[0].is_missing()) fail(hr::param_not_found, "index expected");
+            std::optional<SheetRef> ref;
+            if (auto n = index_of(args[0])) {
+                if (*n >= 1 && static_cast<std::uint64_t>(*n) <= sheets.size())
+                    ref = SheetRef{workbook_, static_cast<std::size_t>(*n - 1)};
+            } else if (args[0].is_string()) {
+                ref = s.find_sheet(workbook_, args[0].string_value());
+            } else {
+                fail(hr::type_mismatch, "index is neither a number nor a name");
+            }
+            if (!ref) fail(hr::bad_index, "no such sheet");
+            return Value::object(ObjectRef::adopt(new WorksheetObject(shared(), *ref)));
+        }
+        unknown_member(member);
+    }
+
+  private:
+    std::size_t workbook_;
+};
+
+class WorkbookObject final : public Object {
+  public:
+    WorkbookObject(std::shared_ptr<State> s, std::size_t workbook)
+        : Object(std::move(s)), workbook_(workbook) {}
+
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
+        State& s = state();
+        if (iequals(member, u"Worksheets") || iequals(member, u"Sheets")) {
+            s.enter(Op::WorkbookWorksheets);
+            expect_args(args, 0);
+            return Value::object(ObjectRef::adopt(new SheetsObject(shared(), workbook_)));
+        }
+        if (iequals(member, u"Name")) {
+            s.enter(Op::WorkbookName);
+            expect_args(args, 0);
+            if (workbook_ >= s.workbooks.size()) fail(hr::exception, "the workbook is closed");
+            return Value::string(s.workbooks[workbook_]->name);
+        }
+        unknown_member(member);
+    }
+
+  private:
+    bool answers(const Guid& iid) const override { return iid == iid::workbook; }
+    std::size_t workbook_;
+};
+
+class WorkbooksObject final : public Object {
+  public:
+    using Object::Object;
+
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
+        State& s = state();
+        if (iequals(member, u"Count")) {
+            s.enter(Op::WorkbooksCount);
+            expect_args(args, 0);
+            return Value::long_(static_cast<std::int32_t>(s.workbooks.size()));
+        }
+        if (member.empty() || iequals(member, u"Item")) {
+            s.enter(Op::WorkbooksItem);
+            expect_args(args, 1);
+            if (args.empty() || args[0].is_missing()) fail(hr::param_not_found, "index expected");
+            std::optional<std::size_t> found;
+            if (auto n = index_of(args[0])) {
+                if (*n >= 1 && static_cast<std::uint64_t>(*n) <= s.workbooks.size())
+                    found = static_cast<std::size_t>(*n - 1);
+            } else if (args[0].is_string()) {
+                for (std::size_t i = 0; i < s.workbooks.size() && !found; ++i)
+                    if (to_upper(s.workbooks[i]->name) == to_upper(args[0].string_value()))
+                        found = i;
+            } else {
+                fail(hr::type_mismatch, "index is neither a number nor a name");
+            }
+            if (!found) fail(hr::bad_index, "no such workbook");
+            return Value::object(make_workbook(shared(), *found));
+        }
+        unknown_member(member);
+    }
+};
+
+class ApplicationObject final : public Object {
+  public:
+    using Object::Object;
+
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
+        State& s = state();
+        if (iequals(member, u"Workbooks")) {
+            s.enter(Op::ApplicationWorkbooks);
+            expect_args(args, 0);
+            return Value::object(ObjectRef::adopt(new WorkbooksObject(shared())));
+        }
+        if (iequals(member, u"Evaluate")) {
+            s.enter(Op::ApplicationEvaluate);
+            expect_args(args, 1);
+            if (args.empty() || args[0].is_missing()) fail(hr::param_not_found, "formula expected");
+            if (args[0].is_error() || args[0].is_object() || args[0].is_array() ||
+                args[0].is_null())
+                fail(hr::type_mismatch, "the formula is not a text");
+            return evaluate_for_application(shared(), args[0].to_text());
+        }
+        if (iequals(member, u"Intersect")) {
+            s.enter(Op::ApplicationIntersect);
+            return intersect_ranges(args);
+        }
+        unknown_member(member);
+    }
+
+    std::uint32_t connect_events(const Guid& source, EventSink& sink) override {
+        if (!(source == iid::app_events)) fail(hr::no_interface, "no such event source");
+        State& s = state();
+        const std::uint32_t cookie = s.next_cookie++;
+        s.sinks.emplace(cookie, &sink);
+        return cookie;
+    }
+    void disconnect_events(std::uint32_t cookie) override {
+        // CONNECT_E_NOCONNECTION, as a connection point answers an unknown cookie.
+        constexpr auto no_connection = static_cast<std::int32_t>(0x80040200);
+        if (state().sinks.erase(cookie) == 0) fail(no_connection, "no such connection");
+    }
+
+  private:
+    bool answers(const Guid& iid) const override { return iid == iid::application; }
+
+    // Intersect(r1, r2, …): the ranges common part, or no object (an empty object reference)
+    // when they share no cell. Omitted arguments are skipped.
+    Value intersect_ranges(std::span<const Value> args) {
+        expect_args(args, 30);
+        std::vector<Area> areas;
+        for (const Value& arg : args) {
+            if (arg.is_missing()) continue;
+            std::optional<Area> area;
+            if (arg.is_object() && arg.object_value()) area = area_of(arg.object_value().get());
+            if (!area) fail(hr::type_mismatch, "Intersect takes ranges");
+            areas.push_back(*area);
+        }
+        if (areas.size() < 2) fail(hr::param_not_found, "Intersect needs at least two ranges");
+        std::optional<Rect> common = areas.front().rect;
+        for (const Area& area : areas) {
+            if (!(area.sheet == areas.front().sheet))
+                fail(hr::exception, "Intersect of ranges on different sheets");
+            if (common) common = intersect(*common, area.rect);
+        }
+        if (!common) return Value::object(ObjectRef());
+        return Value::object(make_range(shared(), Area{areas.front().sheet, *common}));
+    }
+};
+
+}  // namespace
+
+ObjectRef make_application(const std::shared_ptr<State>& state) {
+    return ObjectRef::adopt(new ApplicationObject(state));
+}
+
+ObjectRef make_workbook(const std::shared_ptr<State>& state, std::size_t workbook) {
+    return ObjectRef::adopt(new WorkbookObject(state, workbook));
+}
+
+ObjectRef make_range(const std::shared_ptr<State>& state, const Area& area, RangeMode mode) {
+    return ObjectRef::adopt(new RangeObject(state, area, mode));
+}
+
+std::optional<Area> area_of(HostObject* object) {
+    if (auto* range = dynamic_cast<RangeObject*>(object)) return range->area();
+    return std::nullopt;
+}
+
+}  // namespace tb::standin

@@ -1,0 +1,377 @@
+// The stand-in's object model, in both host profiles: every host operation the add-in relies
+// on, the instrumentation (call counts, live objects, injected faults) and the AppEvents source.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "standin/excel.h"
+#include "tests/unit/standin_support.h"
+
+namespace tb::standin {
+namespace {
+
+using testing::describe;
+
+Value prop(const ObjectRef& o, std::u16string_view member, std::vector<Value> args = {}) {
+    return get(o, member, args);
+}
+ObjectRef obj(const ObjectRef& o, std::u16string_view member, std::vector<Value> args = {}) {
+    return get_object(o, member, args);
+}
+std::string address(const ObjectRef& range) {
+    return describe(prop(range, u"Address"));
+}
+std::int32_t failure_of(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const Failure& e) {
+        return e.hresult();
+    }
+    return hr::ok;
+}
+
+class Objects : public ::testing::TestWithParam<Profile> {
+  protected:
+    void SetUp() override { testing::open_sample(excel); }
+    bool modern() const { return GetParam() == Profile::Modern; }
+    ObjectRef first_sheet() {
+        ObjectRef app = excel.application();
+        ObjectRef book = obj(obj(app, u"Workbooks"), u"Item", {Value::integer(1)});
+        return obj(obj(book, u"Worksheets"), u"Item", {Value::integer(1)});
+    }
+    Excel excel{GetParam()};
+};
+
+INSTANTIATE_TEST_SUITE_P(Profiles, Objects, ::testing::Values(Profile::Modern, Profile::Legacy),
+                         [](const auto& profile) {
+                             return profile.param == Profile::Modern ? "Modern" : "Legacy";
+                         });
+
+TEST_P(Objects, WorkbooksAndSheetsLeadToTheFirstWorksheet) {
+    ObjectRef app = excel.application();
+    ObjectRef books = obj(app, u"workbooks");
+    EXPECT_EQ(describe(prop(books, u"Count")), "num:1");
+    ObjectRef book = obj(books, u"", {Value::number(1)});  // the default member is Item
+    EXPECT_EQ(describe(prop(book, u"Name")), "str:Book1");
+    ObjectRef sheets = obj(book, u"Worksheets");
+    EXPECT_EQ(describe(prop(sheets, u"Count")), "num:3");
+    EXPECT_EQ(describe(prop(obj(sheets, u"Item", {Value::integer(2)}), u"Name")), "str:Sheet2");
+    EXPECT_EQ(describe(prop(obj(sheets, u"Item", {Value::string(u"my sheet")}), u"Name")),
+              "str:My Sheet");
+    EXPECT_EQ(describe(prop(obj(sheets, u"", {Value::integer(1)}), u"Name")), "str:Sheet1");
+    EXPECT_EQ(failure_of([&] { prop(sheets, u"Item", {Value::integer(4)}); }), hr::bad_index);
+    EXPECT_EQ(failure_of([&] { prop(books, u"Item", {Value::integer(0)}); }), hr::bad_index);
+    EXPECT_EQ(failure_of([&] { prop(books, u"Item", {Value::missing()}); }), hr::param_not_found);
+    EXPECT_EQ(failure_of([&] { prop(app, u"NoSuchMember"); }), hr::unknown_name);
+    EXPECT_EQ(failure_of([&] { prop(app, u"Workbooks", {Value::integer(1)}); }),
+              hr::bad_param_count);
+}
+
+TEST_P(Objects, InterfacesAnswerOnlyTheirOwnIdentifier) {
+    ObjectRef app = excel.application();
+    EXPECT_EQ(app->query(iid::application).get(), app.get());
+    EXPECT_EQ(failure_of([&] { app->query(iid::range); }), hr::no_interface);
+    ObjectRef range = excel.range(u"A1");
+    EXPECT_EQ(range->query(iid::range).get(), range.get());
+    EXPECT_EQ(failure_of([&] { range->query(iid::application); }), hr::no_interface);
+    ObjectRef book = obj(obj(app, u"Workbooks"), u"Item", {Value::integer(1)});
+    EXPECT_EQ(book->query(iid::workbook).get(), book.get());
+}
+
+// Counts of the whole grid, whole columns and whole rows: Count fails past 2^31 - 1; the
+// legacy host has no CountLarge at all.
+TEST_P(Objects, CountsOfWholeSheetsColumnsAndRows) {
+    const double rows = modern() ? 1048576 : 65536;
+    const double columns = modern() ? 16384 : 256;
+    ObjectRef cells = obj(first_sheet(), u"Cells");
+    struct Expect {
+        ObjectRef range;
+        double cells, rows, columns;
+    };
+    const std::vector<Expect> table = {
+        {cells, rows * columns, rows, columns},   {excel.range(u"A:A"), rows, rows, 1},
+        {excel.range(u"B:D"), rows * 3, rows, 3}, {excel.range(u"2:3"), 2 * columns, 2, columns},
+        {excel.range(u"B2:D5"), 12, 4, 3},        {excel.range(u"C3"), 1, 1, 1},
+    };
+    for (const Expect& e : table) {
+        SCOPED_TRACE(address(e.range));
+        ObjectRef all = obj(e.range, u"Cells");
+        const double counts[] = {e.cells, e.rows, e.columns};
+        const ObjectRef units[] = {all, obj(all, u"Rows"), obj(all, u"Columns")};
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (counts[i] > 2147483647.0)
+                EXPECT_EQ(failure_of([&] { prop(units[i], u"Count"); }), hr::overflow);
+            else
+                EXPECT_EQ(prop(units[i], u"Count").to_number(), counts[i]);
+            if (modern())
+                EXPECT_EQ(prop(units[i], u"countlarge").to_number(), counts[i]);
+            else
+                EXPECT_EQ(failure_of([&] { prop(units[i], u"CountLarge"); }), hr::unknown_name);
+        }
+    }
+}
+
+TEST_P(Objects, UsedRangeIsTheBoxOfCellsThatHoldSomething) {
+    ObjectRef sheet = first_sheet();
+    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$A$1:$D$4");
+    SheetData& data = excel.workbook(0).sheets[0];
+    data.set(7, 2, Value::string(u"x"));
+    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$A$1:$D$7");
+    data.cells.clear();
+    excel.changed();
+    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$A$1");  // an empty sheet: A1
+    data.set(3, 5, Value(), u"0.00");  // a formatted cell is used, even when empty
+    data.at(9, 2).value = Value();     // a cell without value or format is not
+    excel.changed();
+    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$E$3");
+}
+
+TEST_P(Objects, IntersectGivesTheCommonRangeOrNoObject) {
+    ObjectRef app = excel.application();
+    ObjectRef used = obj(first_sheet(), u"UsedRange");  // A1:D4
+    auto intersect = [&](std::vector<Value> args) { return call(app, u"Intersect", args); };
+    auto range = [&](const char* ref) { return Value::object(excel.range(utf16(ref))); };
+    const Value missing = Value::missing();
+    EXPECT_EQ(address(intersect({range("B:B"), Value::object(used)}).object_value()),
+              "str:$B$1:$B$4");
+    EXPECT_EQ(address(intersect({range("2:3"), range("B:C"), missing, missing}).object_value()),
+              "str:$B$2:$C$3");
+    EXPECT_EQ(address(intersect({missing, range("A1:C3"), missing, range("B2:E9"), range("C1:C9")})
+                          .object_value()),
+              "str:$C$2:$C$3");
+    EXPECT_EQ(describe(intersect({range("F:F"), Value::object(used)})), "noobj");
+    EXPECT_EQ(describe(intersect({range("A1"), range("B2"), range("A1")})), "noobj");
+    EXPECT_EQ(failure_of([&] { intersect({range("A1"), range("Sheet2!A1")}); }), hr::exception);
+    EXPECT_EQ(failure_of([&] { intersect({range("A1"), Value::number(1)}); }), hr::type_mismatch);
+    EXPECT_EQ(failure_of([&] { intersect({range("A1"), missing}); }), hr::param_not_found);
+    EXPECT_EQ(failure_of([&] { intersect(std::vector<Value>(31, range("A1"))); }),
+              hr::bad_param_count);
+}
+
+// Cells(r, c) counts from the top-left cell of the range, may leave the range but not the grid.
+TEST_P(Objects, CellsAddressesRelativeToTheTopLeft) {
+    ObjectRef b2 = excel.range(u"B2:C3");
+    const auto last_row = static_cast<double>(excel.max_rows());
+    struct Row {
+        std::vector<Value> args;
+        const char* expected;  // address, or nullptr for a failure
+    };
+    const std::vector<Row> table = {
+        {{Value::number(1), Value::number(1)}, "str:$B$2"},
+        {{Value::integer(2), Value::long_(2)}, "str:$C$3"},
+        {{Value::number(3), Value::number(4)}, "str:$E$4"},
+        {{Value::number(0), Value::number(0)}, "str:$A$1"},
+        {{Value::number(1.4), Value::number(2)}, "str:$C$2"},
+        {{Value::number(1), Value::string(u"c")}, "str:$D$2"},
+        {{Value::number(3)}, "str:$B$3"},  // one index runs row by row over the width
+        {{Value::number(-1), Value::number(1)}, nullptr},
+        {{Value::number(1), Value::number(-1)}, nullptr},
+        {{Value::number(last_row), Value::number(1)}, nullptr},
+        {{Value::string(u"x"), Value::number(1)}, nullptr},
+    };
+    for (const Row& r : table) {
+        if (r.expected) {
+            EXPECT_EQ(address(obj(b2, u"Cells", r.args)), r.expected);
+        } else {
+            EXPECT_NE(failure_of([&] { prop(b2, u"Cells", r.args); }), hr::ok);
+        }
+    }
+    ObjectRef sheet_cells =
+        obj(first_sheet(), u"Cells", {Value::number(last_row), Value::number(2)});
+    EXPECT_EQ(describe(prop(sheet_cells, u"Row")), modern() ? "num:1048576" : "num:65536");
+    // Cells of a Rows or Columns collection are the cells again.
+    ObjectRef rows_cells = obj(obj(excel.range(u"B:C"), u"Rows"), u"Cells");
+    EXPECT_EQ(prop(rows_cells, u"Count").to_number(), 2 * last_row);
+}
+
+// Value gives date- and currency-formatted numbers as dates and currency, Value2 as doubles;
+// several cells give a 2-D array with lower bounds 1, row by row.
+TEST_P(Objects, ValueAndValue2) {
+    SheetData& data = excel.workbook(0).sheets[0];
+    data.set(10, 1, Value::number(45293), u"m/d/yyyy");
+    data.set(10, 2, Value::number(12.5), u"\"$\"#,##0.00");
+    data.set(10, 3, Value::number(0.5), u"h:mm");
+    data.set(10, 4, Value::string(u"t"), u"m/d/yyyy");
+    struct Row {
+        const char* ref;
+        const char* value;
+        const char* value2;
+    };
+    const std::vector<Row> table = {
+        {"A10", "date:45293", "num:45293"},
+        {"B10", "cur:125000", "num:12.5"},
+        {"C10", "date:0.5", "num:0.5"},
+        {"D10", "str:t", "str:t"},
+        {"A1", "num:1", "num:1"},
+        {"C3", "bool:TRUE", "bool:TRUE"},
+        {"D4", "err:#N/A", "err:#N/A"},
+        {"Z100", "empty", "empty"},
+        {"A10:B10", "arr1x2{date:45293,cur:125000}", "arr1x2{num:45293,num:12.5}"},
+        {"A1:B2", "arr2x2{num:1,str:b,num:2,empty}", "arr2x2{num:1,str:b,num:2,empty}"},
+    };
+    for (const Row& r : table) {
+        ObjectRef range = excel.range(utf16(r.ref));
+        EXPECT_EQ(describe(prop(range, u"Value")), r.value) << r.ref;
+        EXPECT_EQ(describe(prop(range, u"")), r.value) << r.ref;  // the default value
+        EXPECT_EQ(describe(prop(range, u"Value2")), r.value2) << r.ref;
+    }
+    const Value block = prop(excel.range(u"A1:B2"), u"Value2");
+    EXPECT_EQ(block.array_value().lower(0), 1);
+    EXPECT_EQ(block.array_value().lower(1), 1);
+    EXPECT_EQ(describe(block.array_value().at(1, 2)), "str:b");
+    // A whole column still reads as an array; the whole sheet is too big, as in Excel.
+    EXPECT_EQ(prop(excel.range(u"A:A"), u"Value2").array_value().size(), excel.max_rows());
+    if (modern()) {
+        EXPECT_EQ(failure_of([&] { prop(obj(first_sheet(), u"Cells"), u"Value"); }),
+                  hr::out_of_memory);
+    }
+}
+
+TEST_P(Objects, TextIsTheDisplayedTextOrNullWhenCellsDiffer) {
+    SheetData& data = excel.workbook(0).sheets[0];
+    data.set(20, 1, Value::string(u"same"));
+    data.set(20, 2, Value::string(u"same"));
+    struct Row {
+        const char* ref;
+        const char* text;
+    };
+    const std::vector<Row> table = {
+        {"B1", "str:b"},         {"C3", "str:TRUE"},  {"D4", "str:#N/A"}, {"Z100", "str:"},
+        {"A20:B20", "str:same"}, {"A20:C20", "null"}, {"X:Y", "str:"},    {"A:A", "null"},
+    };
+    for (const Row& r : table)
+        EXPECT_EQ(describe(prop(excel.range(utf16(r.ref)), u"Text")), r.text) << r.ref;
+    EXPECT_EQ(Excel::display_text(Value::string(u"x"), u"General"), u"x");
+}
+
+TEST_P(Objects, WorksheetOfARangeAndRangeOfAWorksheet) {
+    ObjectRef range = excel.range(u"Sheet2!B2:C3");
+    ObjectRef sheet = obj(range, u"Worksheet");
+    EXPECT_EQ(describe(prop(sheet, u"Name")), "str:Sheet2");
+    EXPECT_EQ(describe(prop(obj(sheet, u"Range", {Value::string(u"A1")}), u"Value2")), "str:s2");
+    EXPECT_EQ(address(obj(sheet, u"Cells")),
+              modern() ? "str:$A$1:$XFD$1048576" : "str:$A$1:$IV$65536");
+    EXPECT_THROW(excel.range(u"Nope!A1"), Failure);
+    EXPECT_THROW(excel.range(u"1+1"), Failure);
+}
+
+// --- instrumentation -----------------------------------------------------------------------
+
+TEST(StandinInstrumentation, CountsEveryCallByOperation) {
+    Excel excel;
+    testing::open_sample(excel);
+    for (const auto& name : excel.operations())
+        EXPECT_EQ(excel.calls(name), 0u);
+    {
+        ObjectRef app = excel.application();
+        ObjectRef cell = excel.range(u"A1");
+        prop(cell, u"Value2");
+        prop(cell, u"");
+        prop(cell, u"VALUE");
+        prop(obj(cell, u"Cells"), u"Count");
+        const Value f = Value::string(u"1");
+        call(app, u"Evaluate", std::span<const Value>(&f, 1));
+        get(app, u"Evaluate", std::span<const Value>(&f, 1));
+    }
+    EXPECT_EQ(excel.calls(u"Range.Value2"), 1u);
+    EXPECT_EQ(excel.calls(u"Range.Value"), 2u);
+    EXPECT_EQ(excel.calls(u"Range.Cells"), 1u);
+    EXPECT_EQ(excel.calls(u"Range.Count"), 1u);
+    EXPECT_EQ(excel.calls(u"Application.Evaluate"), 2u);
+    EXPECT_EQ(excel.total_calls(), 7u);
+    EXPECT_THROW(excel.calls(u"Range.Nothing"), Failure);
+    excel.reset_counts();
+    EXPECT_EQ(excel.total_calls(), 0u);
+}
+
+TEST(StandinInstrumentation, LiveObjectsReturnToTheBaseline) {
+    auto excel = std::make_unique<Excel>();
+    testing::open_sample(*excel);
+    const std::int64_t baseline = excel->live_objects();
+    ObjectRef kept;
+    {
+        ObjectRef app = excel->application();
+        ObjectRef sheet =
+            obj(obj(obj(obj(app, u"Workbooks"), u"Item", {Value::integer(1)}), u"Worksheets"),
+                u"Item", {Value::integer(1)});
+        ObjectRef used = obj(sheet, u"UsedRange");
+        const Value rows = prop(obj(obj(used, u"Cells"), u"Rows"), u"Count");
+        EXPECT_EQ(rows.to_number(), 4);
+        EXPECT_EQ(excel->live_objects(), baseline + 3);  // app, sheet, used range
+        kept = obj(used, u"Cells", {Value::number(1), Value::number(1)});
+    }
+    EXPECT_EQ(excel->live_objects(), baseline + 1);
+    // An object may outlive its Excel and still answer.
+    excel.reset();
+    EXPECT_EQ(describe(prop(kept, u"Value2")), "num:1");
+    kept.reset();
+}
+
+TEST(StandinInstrumentation, InjectedFaultsAndUnknownMembers) {
+    Excel excel;
+    testing::open_sample(excel);
+    ObjectRef cell = excel.range(u"A1");
+    prop(cell, u"Value2");
+    excel.fail_call(u"Range.Value2", 2, hr::out_of_memory);  // the 2nd call from now
+    EXPECT_EQ(failure_of([&] { prop(cell, u"Value2"); }), hr::ok);
+    EXPECT_EQ(failure_of([&] { prop(cell, u"Value2"); }), hr::out_of_memory);
+    EXPECT_EQ(failure_of([&] { prop(cell, u"Value2"); }), hr::ok);  // once only
+    EXPECT_EQ(excel.calls(u"Range.Value2"), 4u);                    // failed calls count
+    excel.fail_call(u"Application.Workbooks", 1);
+    EXPECT_EQ(failure_of([&] { prop(excel.application(), u"Workbooks"); }), hr::fail);
+
+    excel.make_unknown(u"range.text");
+    EXPECT_EQ(failure_of([&] { prop(cell, u"Text"); }), hr::unknown_name);
+    EXPECT_EQ(excel.calls(u"Range.Text"), 1u);
+    excel.fail_call(u"Range.Text", 1);
+    excel.clear_faults();
+    EXPECT_EQ(describe(prop(cell, u"Text")), "str:1");
+    EXPECT_THROW(excel.fail_call(u"Range.Nothing", 1), Failure);
+    EXPECT_THROW(excel.fail_call(u"Range.Text", 0), Failure);
+}
+
+// --- events --------------------------------------------------------------------------------
+
+struct Recorder final : EventSink {
+    std::vector<std::string> events;
+    void on_event(std::u16string_view name, std::span<const Value> args) override {
+        std::string e = utf8(name);
+        for (const Value& a : args)
+            e += ":" + (a.is_object() ? describe(get(a.object_value(), u"Name")) : describe(a));
+        events.push_back(e);
+    }
+};
+
+TEST(StandinEvents, RaisedToEveryConnectedSink) {
+    Excel excel;
+    Recorder first, second;
+    ObjectRef app = excel.application();
+    const std::uint32_t a = app->connect_events(iid::app_events, first);
+    const std::uint32_t b = app->connect_events(iid::app_events, second);
+    EXPECT_EQ(excel.connected_sinks(), 2u);
+    testing::open_sample(excel);
+    excel.add_new_workbook();
+    app->disconnect_events(b);
+    excel.add_new_workbook();
+    app->disconnect_events(a);
+    excel.add_new_workbook();
+    const std::vector<std::string> all = {"WorkbookOpen:str:Book1", "NewWorkbook:str:Book2",
+                                          "NewWorkbook:str:Book3"};
+    EXPECT_EQ(first.events, all);
+    EXPECT_EQ(second.events, std::vector<std::string>(all.begin(), all.begin() + 2));
+    EXPECT_EQ(excel.events_raised(u"NewWorkbook"), 3u);
+    EXPECT_EQ(excel.events_raised(u"WorkbookOpen"), 1u);
+    EXPECT_EQ(excel.connected_sinks(), 0u);
+    EXPECT_EQ(failure_of([&] { app->disconnect_events(a); }),
+              static_cast<std::int32_t>(0x80040200));
+    EXPECT_EQ(failure_of([&] { app->connect_events(iid::range, first); }), hr::no_interface);
+    EXPECT_EQ(failure_of([&] { excel.range(u"A1")->connect_events(iid::app_events, first); }),
+              hr::no_interface);
+    EXPECT_EQ(excel.workbook_count(), 4u);
+    EXPECT_EQ(excel.live_objects(), 1);  // only the Application is held
+}
+
+}  // namespace
+}  // namespace tb::standin
