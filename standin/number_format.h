@@ -14,10 +14,18 @@ namespace tb::standin {
 // exponent form (1E+20, 1.5E-10) where the plain form would need more digits.
 std::u16string general_text(double number);
 
+// The General format's text of a number in a cell (Range.Text): at most 11 characters besides
+// the sign, the decimal point counting as one (so up to 10 significant digits with a fraction,
+// 11 without), scientific with 6 significant digits beyond that (1.23457E+11, 1.5E-10).
+std::u16string general_cell_text(double number);
+
 // The displayed text of a cell value under a format code: numbers (and dates, which are numbers
 // to Excel) through the code's sections; texts through the text section (or as they are);
 // booleans as TRUE/FALSE; error values as #N/A, #DIV/0!, …; empty as no text.
 std::u16string format_cell_text(const Value& value, std::u16string_view code);
+// The same for a number (or date serial) and for a text, without a tagged value.
+std::u16string format_number(double number, std::u16string_view code);
+std::u16string format_text(std::u16string_view text, std::u16string_view code);
 
 // Whether a format code shows dates or times (Range.Value then gives a date).
 bool is_date_format(std::u16string_view code);
