@@ -199,11 +199,19 @@ std::u16string column_letters(std::uint32_t column) {
 }
 
 std::u16string address_text(const Rect& rect) {
-    auto one = [](std::uint32_t row, std::uint32_t column) {
-        return u"$" + column_letters(column) + u"$" + utf16(std::to_string(row));
+    // Built by appending: GCC 12 warns falsely (-Wrestrict) on chains of string operator+.
+    std::u16string text;
+    auto add = [&text](std::uint32_t row, std::uint32_t column) {
+        text += u'$';
+        text += column_letters(column);
+        text += u'$';
+        text += utf16(std::to_string(row));
     };
-    std::u16string text = one(rect.top, rect.left);
-    if (rect.area() > 1) text += u":" + one(rect.bottom, rect.right);
+    add(rect.top, rect.left);
+    if (rect.area() > 1) {
+        text += u':';
+        add(rect.bottom, rect.right);
+    }
     return text;
 }
 
