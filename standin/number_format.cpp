@@ -577,7 +577,7 @@ void render_fixed(std::u16string& out, const Tokens& tk, const NumberLayout& l, 
     const int frac_last = d.n > d.point ? d.n - d.point : 0;
     const int abs_exp = exponent < 0 ? -exponent : exponent;
     char exp_buf[16];
-    std::snprintf(exp_buf, sizeof exp_buf, "%0*d", static_cast<int>(l.exp_places), abs_exp);
+    std::snprintf(exp_buf, sizeof exp_buf, "%d", abs_exp);
     const int exp_len = static_cast<int>(std::char_traits<char>::length(exp_buf));
     for (std::size_t i = begin; i < end; ++i) {
         const Tok& t = tk.t[i];
@@ -633,7 +633,9 @@ void render_fixed(std::u16string& out, const Tokens& tk, const NumberLayout& l, 
                             out += static_cast<char16_t>(exp_buf[k]);
                         }
                     }
-                    out += static_cast<char16_t>(exp_buf[exp_len - 1 - from_right]);
+                    out += from_right < exp_len
+                               ? static_cast<char16_t>(exp_buf[exp_len - 1 - from_right])
+                               : u'0';
                     ++exp_index_digit;
                 } else if (seen_point) {
                     const int f = static_cast<int>(++frac_index);
@@ -687,19 +689,22 @@ bool render_fraction(std::u16string& out, const Tokens& tk, std::size_t slash, d
         const Tok& t = tk.t[den_end];
         if (t.kind == T::Digit) {
             if (t.ch == u'0' && fixed_den > 0) {
+                if (fixed_den > 1000000000) return false;
                 fixed_den *= 10;
             } else {
                 ++den_places;
             }
         } else if (t.kind == T::Lit && t.len == 1 && tk.text[t.pos] >= u'1' &&
                    tk.text[t.pos] <= u'9' && den_places == 0) {
+            if (fixed_den > 1000000000) return false;
             fixed_den = fixed_den * 10 + (tk.text[t.pos] - u'0');
         } else {
             break;
         }
         ++den_end;
     }
-    if (num_begin == slash || (den_places == 0 && fixed_den == 0)) return false;
+    // Beyond 15 digits there is no fraction left to show.
+    if (num_begin == slash || (den_places == 0 && fixed_den == 0) || a >= 1e15) return false;
     // Integer part: placeholders before the numerator (usually separated by a blank).
     std::size_t int_places = 0;
     for (std::size_t i = begin; i < num_begin; ++i) {
