@@ -515,6 +515,7 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
             if (f_type == "shared") {
                 if (!text.empty()) {
                     shared[f_si] = SharedFormula{cell_row, column, std::string(text)};
+                    cell.formula = utf8_to_utf16(text);
                 } else if (auto it = shared.find(f_si); it != shared.end()) {
                     const std::string moved = shift_formula(
                         it->second.text, static_cast<std::int64_t>(cell_row) - it->second.row,
@@ -661,15 +662,16 @@ bool parse_ref_part(std::string_view t, RefPart& p) {
 
 // Writes a shifted part; false when it leaves the grid.
 bool write_ref_part(RefPart p, std::int64_t rows, std::int64_t columns, std::string& out) {
-    if (p.column != 0 && !p.column_absolute) p.column += columns;
-    if (p.row != 0 && !p.row_absolute) p.row += rows;
-    if (p.column != 0 && (p.column < 1 || p.column > max_column)) return false;
-    if (p.row != 0 && (p.row < 1 || p.row > max_row)) return false;
-    if (p.column != 0) {
+    const bool has_column = p.column != 0, has_row = p.row != 0;
+    if (has_column && !p.column_absolute) p.column += columns;
+    if (has_row && !p.row_absolute) p.row += rows;
+    if (has_column && (p.column < 1 || p.column > max_column)) return false;
+    if (has_row && (p.row < 1 || p.row > max_row)) return false;
+    if (has_column) {
         if (p.column_absolute) out.push_back('$');
         out += column_name(p.column);
     }
-    if (p.row != 0) {
+    if (has_row) {
         if (p.row_absolute) out.push_back('$');
         out += std::to_string(p.row);
     }
@@ -804,14 +806,14 @@ bool iso_to_serial(std::string_view text, double& serial) {
         const int doy = (153 * mp + 2) / 5 + day - 1;
         const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
         const long long civil = static_cast<long long>(era) * 146097 + doe - 719468;
-        constexpr long long epoch = -25569 - 2;  // 1899-12-30 counted from 1970-01-01
-        days = static_cast<double>(civil - epoch);
-        if (days < 61) days -= 1;  // Excel counts a 29 Feb 1900
+        days = static_cast<double>(civil + 25569);  // 1970-01-01 is serial 25569
+        if (days < 61) days -= 1;                   // Excel counts a 29 Feb 1900
         if (days < 0) return false;
         i = 10;
         if (i < text.size()) {
             if (text[i] != 'T' && text[i] != ' ') return false;
             ++i;
+            if (i == text.size()) return false;  // a separator without a time
         }
     }
     if (i < text.size()) {
