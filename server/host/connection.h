@@ -27,7 +27,7 @@ void OnDisconnection() noexcept;
 // The event sink's logic: subscribes XLApp to the Application's AppEvents on construction,
 // unsubscribes on destruction, and accepts and ignores every event.
 class CExcelEvents final : public EventSink {
-public:
+  public:
     // Reads gExcelApp; throws when the subscription fails.
     CExcelEvents();
     ~CExcelEvents();
@@ -39,7 +39,7 @@ public:
     // Events this thread's sinks have received (for tests: events arrive and change nothing).
     static std::uint64_t events_received();
 
-private:
+  private:
     void XLApp_NewWorkbook(const Value& Wb);
     void XLApp_WorkbookOpen(const Value& Wb);
     // Sets XLApp, disconnecting from the source it held before and connecting to the new one.
