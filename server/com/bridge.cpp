@@ -1,0 +1,535 @@
+#include "server/com/bridge.h"
+
+#include <ocidl.h>
+#include <olectl.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+namespace tb::com {
+
+namespace {
+
+ObjectCodec g_codec;
+
+[[noreturn]] void mismatch(const char* what) {
+    fail(DISP_E_TYPEMISMATCH, what);
+}
+
+// Receives the events of one connection point and hands them to a portable sink. Detached when
+// the connection ends, so an event that arrives late reaches nobody.
+class EventForwarder final : public IDispatch {
+  public:
+    EventForwarder(const GUID& source, EventSink& sink) : source_(source), sink_(&sink) {}
+    void detach() { sink_ = nullptr; }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, source_))
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO*, UINT*) override {
+        return guarded([&] {
+            if (result) VariantInit(result);
+            if (!sink_) return S_OK;
+            std::vector<Value> args;
+            if (params) {
+                if (params->cArgs && !params->rgvarg) return E_POINTER;
+                for (UINT i = params->cArgs; i > 0; --i)
+                    args.push_back(to_value(params->rgvarg[i - 1]));
+            }
+            sink_->on_event(app_event_name(dispid), args);
+            return S_OK;
+        });
+    }
+
+  private:
+    ~EventForwarder() = default;
+    GUID source_;
+    EventSink* sink_;
+    ULONG refs_ = 1;
+};
+
+// A host object over an IDispatch: members by name (GetIDsOfNames with locale 1033), the
+// default value as DISPID_VALUE, failures and EXCEPINFO raised as tb::Failure.
+class DispatchHost final : public HostObject {
+  public:
+    explicit DispatchHost(com_ptr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
+
+    IDispatch* dispatch() const { return dispatch_.get(); }
+
+    void add_ref() noexcept override { ++refs_; }
+    void release() noexcept override {
+        if (--refs_ == 0) delete this;
+    }
+
+    Value invoke(std::u16string_view member, InvokeKind kind,
+                 std::span<const Value> args) override {
+        DISPID dispid = DISPID_VALUE;
+        if (!member.empty()) {
+            std::u16string name(member);
+            auto* names = reinterpret_cast<LPOLESTR>(name.data());
+            check(dispatch_->GetIDsOfNames(IID_NULL, &names, 1, 1033, &dispid), "GetIDsOfNames");
+        }
+        // rgvarg holds the arguments right to left.
+        std::vector<unique_variant> argv(args.size());
+        for (std::size_t i = 0; i < args.size(); ++i)
+            to_variant(args[i], argv[args.size() - 1 - i].get());
+        static_assert(sizeof(unique_variant) == sizeof(VARIANT));
+        DISPPARAMS params{argv.empty() ? nullptr : argv.front().get(), nullptr,
+                          static_cast<UINT>(argv.size()), 0};
+        unique_variant result;
+        EXCEPINFO info{};
+        UINT arg_error = 0;
+        const WORD flags = kind == InvokeKind::Method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET;
+        HRESULT hr = dispatch_->Invoke(dispid, IID_NULL, 1033, flags, &params, result.get(), &info,
+                                       &arg_error);
+        if (hr == DISP_E_EXCEPTION) {
+            if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+            SysFreeString(info.bstrSource);
+            SysFreeString(info.bstrDescription);
+            SysFreeString(info.bstrHelpFile);
+            if (info.scode != 0 && FAILED(info.scode)) hr = info.scode;
+        }
+        check(hr, "Invoke");
+        return to_value(*result);
+    }
+
+    ObjectRef query(const Guid& iid) override {
+        const GUID wanted = to_guid(iid);
+        com_ptr<IUnknown> answer;
+        check(dispatch_->QueryInterface(wanted, answer.put_void()), "QueryInterface");
+        // The interfaces asked for here are dual, so the answer is itself an IDispatch.
+        return ObjectRef::adopt(new DispatchHost(
+            com_ptr<IDispatch>::adopt(reinterpret_cast<IDispatch*>(answer.detach()))));
+    }
+
+    std::uint32_t connect_events(const Guid& source, EventSink& sink) override {
+        const GUID source_iid = to_guid(source);
+        auto container = dispatch_.query<IConnectionPointContainer>(IID_IConnectionPointContainer);
+        if (!container) fail(E_NOINTERFACE, "no connection points");
+        com_ptr<IConnectionPoint> point;
+        check(container->FindConnectionPoint(source_iid, point.put()), "FindConnectionPoint");
+        auto forwarder = com_ptr<EventForwarder>::adopt(new EventForwarder(source_iid, sink));
+        DWORD cookie = 0;
+        HRESULT hr = point->Advise(forwarder.get(), &cookie);
+        if (FAILED(hr)) forwarder->detach();
+        check(hr, "Advise");
+        connections_[cookie] = Connection{std::move(point), std::move(forwarder)};
+        return cookie;
+    }
+
+    void disconnect_events(std::uint32_t cookie) override {
+        auto it = connections_.find(cookie);
+        if (it == connections_.end()) fail(CONNECT_E_NOCONNECTION, "no such connection");
+        Connection connection = std::move(it->second);
+        connections_.erase(it);
+        connection.forwarder->detach();
+        check(connection.point->Unadvise(cookie), "Unadvise");
+    }
+
+  private:
+    struct Connection {
+        com_ptr<IConnectionPoint> point;
+        com_ptr<EventForwarder> forwarder;
+    };
+
+    ~DispatchHost() {
+        for (auto& [cookie, connection] : connections_) {
+            connection.forwarder->detach();
+            connection.point->Unadvise(cookie);
+        }
+    }
+
+    com_ptr<IDispatch> dispatch_;
+    std::map<DWORD, Connection> connections_;
+    ULONG refs_ = 1;
+};
+
+// The element at the given indexes of a SAFEARRAY of any automation element type, as a VARIANT.
+unique_variant element(SAFEARRAY* array, VARTYPE vt, LONG* indexes) {
+    unique_variant v;
+    VARIANT* out = v.get();
+    if (vt == VT_VARIANT) {
+        check(SafeArrayGetElement(array, indexes, out), "SafeArrayGetElement");
+        return v;
+    }
+    if (vt == VT_DECIMAL) {
+        DECIMAL d{};
+        check(SafeArrayGetElement(array, indexes, &d), "SafeArrayGetElement");
+        out->decVal = d;
+        out->vt = VT_DECIMAL;
+        return v;
+    }
+    switch (vt) {
+        case VT_I1:
+        case VT_UI1:
+        case VT_I2:
+        case VT_UI2:
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_I8:
+        case VT_UI8:
+        case VT_R4:
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+        case VT_BOOL:
+        case VT_ERROR:
+        case VT_BSTR:
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            break;
+        default:
+            fail(DISP_E_BADVARTYPE, "unsupported array element type");
+    }
+    // Every other element fits the VARIANT's value union; BSTRs and interfaces arrive as
+    // copies with their own count, which the VARIANT then owns.
+    check(SafeArrayGetElement(array, indexes, &out->llVal), "SafeArrayGetElement");
+    out->vt = vt;
+    return v;
+}
+
+Value array_value(SAFEARRAY* array) {
+    if (!array) mismatch("null array");
+    const UINT dims = SafeArrayGetDim(array);
+    if (dims == 0) mismatch("array without dimensions");
+    VARTYPE vt = VT_EMPTY;
+    check(SafeArrayGetVartype(array, &vt), "SafeArrayGetVartype");
+    std::vector<Array::Bound> bounds(dims);
+    std::size_t total = 1;
+    for (UINT d = 0; d < dims; ++d) {
+        LONG lower = 0, upper = 0;
+        check(SafeArrayGetLBound(array, d + 1, &lower), "SafeArrayGetLBound");
+        check(SafeArrayGetUBound(array, d + 1, &upper), "SafeArrayGetUBound");
+        const auto count = upper < lower ? 0u : static_cast<std::uint32_t>(upper - lower + 1);
+        bounds[d] = Array::Bound{lower, count};
+        total *= count;
+    }
+    std::vector<Value> elements;
+    elements.reserve(total);
+    // Row-major walk: the last index varies fastest.
+    std::vector<LONG> indexes(dims);
+    for (UINT d = 0; d < dims; ++d)
+        indexes[d] = bounds[d].lower;
+    for (std::size_t n = 0; n < total; ++n) {
+        elements.push_back(to_value(*element(array, vt, indexes.data())));
+        for (UINT d = dims; d > 0; --d) {
+            LONG& index = indexes[d - 1];
+            if (++index < bounds[d - 1].lower + static_cast<LONG>(bounds[d - 1].count)) break;
+            index = bounds[d - 1].lower;
+        }
+    }
+    return Value::array(Array(std::move(bounds), std::move(elements)));
+}
+
+Value object_value(IDispatch* dispatch) {
+    return Value::object(host_object(dispatch));
+}
+
+// A scalar VARIANT of the given type whose value lies at data.
+Value scalar_value(VARTYPE vt, const void* data) {
+    auto read = [data]<class T>(T*) {
+        T t;
+        std::memcpy(&t, data, sizeof t);
+        return t;
+    };
+    switch (vt) {
+        case VT_EMPTY:
+            return Value();
+        case VT_NULL:
+            return Value::null();
+        case VT_ERROR:
+            return Value::error(read(static_cast<SCODE*>(nullptr)));
+        case VT_BOOL:
+            return Value::boolean(read(static_cast<VARIANT_BOOL*>(nullptr)) != 0);
+        case VT_UI1:
+            return Value::byte(read(static_cast<BYTE*>(nullptr)));
+        case VT_I2:
+            return Value::integer(read(static_cast<SHORT*>(nullptr)));
+        case VT_I4:
+        case VT_INT:
+            return Value::long_(read(static_cast<LONG*>(nullptr)));
+        case VT_R4:
+            return Value::single(read(static_cast<FLOAT*>(nullptr)));
+        case VT_R8:
+            return Value::number(read(static_cast<DOUBLE*>(nullptr)));
+        case VT_DATE:
+            return Value::date(read(static_cast<DATE*>(nullptr)));
+        case VT_CY:
+            return Value::currency(read(static_cast<CY*>(nullptr)).int64);
+        case VT_I1:
+            return Value::integer(read(static_cast<CHAR*>(nullptr)));
+        case VT_UI2:
+            return Value::long_(read(static_cast<USHORT*>(nullptr)));
+        case VT_UI4:
+        case VT_UINT:
+            return Value::number(read(static_cast<ULONG*>(nullptr)));
+        case VT_I8:
+            return Value::number(static_cast<double>(read(static_cast<LONGLONG*>(nullptr))));
+        case VT_UI8:
+            return Value::number(static_cast<double>(read(static_cast<ULONGLONG*>(nullptr))));
+        case VT_DECIMAL: {
+            const DECIMAL d = read(static_cast<DECIMAL*>(nullptr));
+            return Value::decimal(Decimal{d.scale, (d.sign & DECIMAL_NEG) != 0, d.Hi32, d.Lo64});
+        }
+        case VT_BSTR: {
+            const BSTR b = read(static_cast<BSTR*>(nullptr));
+            return Value::string(view(b));
+        }
+        case VT_DISPATCH:
+            return object_value(read(static_cast<IDispatch**>(nullptr)));
+        case VT_UNKNOWN: {
+            IUnknown* unknown = read(static_cast<IUnknown**>(nullptr));
+            if (!unknown) return Value::object(ObjectRef());
+            com_ptr<IDispatch> dispatch;
+            if (FAILED(unknown->QueryInterface(IID_IDispatch, dispatch.put_void())))
+                mismatch("object without IDispatch");
+            return object_value(dispatch.get());
+        }
+        default:
+            fail(DISP_E_BADVARTYPE, "unsupported VARIANT type");
+    }
+}
+
+}  // namespace
+
+std::u16string_view view(BSTR b) {
+    if (!b) return {};
+    return {reinterpret_cast<const char16_t*>(b), SysStringLen(b)};
+}
+
+const wchar_t* wide(const std::u16string& s) {
+    return reinterpret_cast<const wchar_t*>(s.c_str());
+}
+
+Value to_value(const VARIANT& v) {
+    const VARTYPE vt = v.vt;
+    if (vt & VT_ARRAY) {
+        SAFEARRAY* array = (vt & VT_BYREF) ? (v.pparray ? *v.pparray : nullptr) : v.parray;
+        return array_value(array);
+    }
+    if (vt & VT_BYREF) {
+        if (!v.byref) fail(E_POINTER, "null by-reference pointer");
+        if (vt == (VT_BYREF | VT_VARIANT)) return to_value(*v.pvarVal);
+        return scalar_value(static_cast<VARTYPE>(vt & VT_TYPEMASK), v.byref);
+    }
+    if (vt == VT_DECIMAL) return scalar_value(vt, &v.decVal);
+    return scalar_value(vt, &v.llVal);
+}
+
+std::vector<Value> to_values(SAFEARRAY* array) {
+    std::vector<Value> values;
+    if (!array) return values;
+    if (SafeArrayGetDim(array) != 1) mismatch("argument list is not one-dimensional");
+    Value all = array_value(array);
+    for (const Value& element : all.array_value().elements())
+        values.push_back(element);
+    return values;
+}
+
+void to_variant(const Value& value, VARIANT* out) {
+    VariantInit(out);
+    switch (value.kind()) {
+        case Kind::Empty:
+            return;
+        case Kind::Null:
+            out->vt = VT_NULL;
+            return;
+        case Kind::Error:
+            out->scode = value.error_code();
+            out->vt = VT_ERROR;
+            return;
+        case Kind::Boolean:
+            out->boolVal = value.boolean_value() ? VARIANT_TRUE : VARIANT_FALSE;
+            out->vt = VT_BOOL;
+            return;
+        case Kind::Byte:
+            out->bVal = static_cast<BYTE>(value.to_number());
+            out->vt = VT_UI1;
+            return;
+        case Kind::Integer:
+            out->iVal = static_cast<SHORT>(value.to_number());
+            out->vt = VT_I2;
+            return;
+        case Kind::Long:
+            out->lVal = static_cast<LONG>(value.to_number());
+            out->vt = VT_I4;
+            return;
+        case Kind::Single:
+            out->fltVal = static_cast<FLOAT>(value.to_number());
+            out->vt = VT_R4;
+            return;
+        case Kind::Double:
+            out->dblVal = value.to_number();
+            out->vt = VT_R8;
+            return;
+        case Kind::Currency:
+            out->cyVal.int64 = value.currency_value();
+            out->vt = VT_CY;
+            return;
+        case Kind::Decimal: {
+            const Decimal& d = value.decimal_value();
+            DECIMAL dec{};
+            dec.scale = d.scale;
+            dec.sign = d.negative ? DECIMAL_NEG : 0;
+            dec.Hi32 = d.hi;
+            dec.Lo64 = d.lo;
+            out->decVal = dec;
+            out->vt = VT_DECIMAL;
+            return;
+        }
+        case Kind::Date:
+            out->date = value.date_value();
+            out->vt = VT_DATE;
+            return;
+        case Kind::String:
+            out->bstrVal = unique_bstr::copy(value.string_value()).release();
+            out->vt = VT_BSTR;
+            return;
+        case Kind::Object:
+            out->pdispVal = dispatch_of(value.object_value());
+            out->vt = VT_DISPATCH;
+            return;
+        case Kind::Array: {
+            const Array& array = value.array_value();
+            std::vector<SAFEARRAYBOUND> bounds;
+            for (const auto& b : array.bounds())
+                bounds.push_back(SAFEARRAYBOUND{b.count, b.lower});
+            unique_safearray sa(
+                SafeArrayCreate(VT_VARIANT, static_cast<UINT>(bounds.size()), bounds.data()));
+            if (!sa.get()) fail(E_OUTOFMEMORY, "SafeArrayCreate");
+            const std::size_t dims = bounds.size();
+            std::vector<LONG> indexes(dims);
+            for (std::size_t d = 0; d < dims; ++d)
+                indexes[d] = bounds[d].lLbound;
+            for (const Value& element : array.elements()) {
+                unique_variant item = to_variant(element);
+                check(SafeArrayPutElement(sa.get(), indexes.data(), item.get()),
+                      "SafeArrayPutElement");
+                for (std::size_t d = dims; d > 0; --d) {
+                    LONG& index = indexes[d - 1];
+                    if (++index <
+                        bounds[d - 1].lLbound + static_cast<LONG>(bounds[d - 1].cElements))
+                        break;
+                    index = bounds[d - 1].lLbound;
+                }
+            }
+            out->parray = sa.release();
+            out->vt = VT_ARRAY | VT_VARIANT;
+            return;
+        }
+    }
+    mismatch("unknown value kind");
+}
+
+unique_variant to_variant(const Value& value) {
+    unique_variant v;
+    to_variant(value, v.get());
+    return v;
+}
+
+void set_object_codec(const ObjectCodec& codec) {
+    g_codec = codec;
+}
+
+ObjectRef host_object(IDispatch* dispatch) {
+    if (!dispatch) return ObjectRef();
+    if (g_codec.unwrap) {
+        if (ObjectRef own = g_codec.unwrap(dispatch)) return own;
+    }
+    return ObjectRef::adopt(new DispatchHost(com_ptr<IDispatch>::share(dispatch)));
+}
+
+IDispatch* dispatch_of(const ObjectRef& object) {
+    if (!object) return nullptr;
+    if (auto* host = dynamic_cast<DispatchHost*>(object.get())) {
+        host->dispatch()->AddRef();
+        return host->dispatch();
+    }
+    if (g_codec.wrap) return g_codec.wrap(object);
+    mismatch("host object without IDispatch");
+}
+
+GUID to_guid(const Guid& g) {
+    GUID r{g.data1, g.data2, g.data3, {}};
+    std::memcpy(r.Data4, g.data4.data(), 8);
+    return r;
+}
+
+Guid from_guid(const GUID& g) {
+    Guid r{g.Data1, g.Data2, g.Data3, {}};
+    std::memcpy(r.data4.data(), g.Data4, 8);
+    return r;
+}
+
+namespace {
+struct AppEvent {
+    DISPID dispid;
+    const char16_t* name;
+};
+constexpr AppEvent kAppEvents[] = {
+    {0x61d, u"NewWorkbook"},
+    {0x616, u"SheetSelectionChange"},
+    {0x617, u"SheetBeforeDoubleClick"},
+    {0x618, u"SheetBeforeRightClick"},
+    {0x619, u"SheetActivate"},
+    {0x61a, u"SheetDeactivate"},
+    {0x61b, u"SheetCalculate"},
+    {0x61c, u"SheetChange"},
+    {0x61f, u"WorkbookOpen"},
+};
+}  // namespace
+
+DISPID app_event_dispid(std::u16string_view name) {
+    for (const auto& e : kAppEvents)
+        if (iequals(name, e.name)) return e.dispid;
+    return DISPID_UNKNOWN;
+}
+
+std::u16string app_event_name(DISPID dispid) {
+    for (const auto& e : kAppEvents)
+        if (e.dispid == dispid) return e.name;
+    return u"#" + utf16(std::to_string(dispid));
+}
+
+void check(HRESULT hr, const char* what) {
+    if (FAILED(hr)) fail(hr, what);
+}
+
+unique_bstr unique_bstr::copy(std::u16string_view text) {
+    BSTR b = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                               static_cast<UINT>(text.size()));
+    if (!b) fail(E_OUTOFMEMORY, "SysAllocStringLen");
+    return unique_bstr(b);
+}
+
+}  // namespace tb::com

@@ -1,0 +1,158 @@
+// Small owning wrappers for COM resources (BSTR, VARIANT, SAFEARRAY, interface pointers) and the
+// one way an exception becomes an HRESULT at a COM entry point.
+#pragma once
+
+#include <oaidl.h>
+#include <oleauto.h>
+#include <windows.h>
+
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "server/host/failure.h"
+
+namespace tb::com {
+
+template <class T>
+class com_ptr {
+  public:
+    com_ptr() = default;
+    // Takes over a count the caller already holds.
+    static com_ptr adopt(T* p) {
+        com_ptr r;
+        r.p_ = p;
+        return r;
+    }
+    // Adds a count of its own.
+    static com_ptr share(T* p) {
+        if (p) p->AddRef();
+        return adopt(p);
+    }
+    com_ptr(const com_ptr& other) : p_(other.p_) {
+        if (p_) p_->AddRef();
+    }
+    com_ptr(com_ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+    com_ptr& operator=(com_ptr other) noexcept {
+        std::swap(p_, other.p_);
+        return *this;
+    }
+    ~com_ptr() { reset(); }
+
+    void reset() noexcept {
+        if (T* p = std::exchange(p_, nullptr)) p->Release();
+    }
+    T* get() const { return p_; }
+    T* operator->() const { return p_; }
+    explicit operator bool() const { return p_ != nullptr; }
+    T** put() {
+        reset();
+        return &p_;
+    }
+    void** put_void() { return reinterpret_cast<void**>(put()); }
+    T* detach() { return std::exchange(p_, nullptr); }
+
+    // The object as another interface; empty when it does not answer for it.
+    template <class U>
+    com_ptr<U> query(REFIID iid) const {
+        com_ptr<U> r;
+        if (p_ && FAILED(p_->QueryInterface(iid, r.put_void()))) r.reset();
+        return r;
+    }
+
+  private:
+    T* p_ = nullptr;
+};
+
+class unique_bstr {
+  public:
+    unique_bstr() = default;
+    explicit unique_bstr(BSTR b) : b_(b) {}
+    // A copy of the text; fails with E_OUTOFMEMORY.
+    static unique_bstr copy(std::u16string_view text);
+    unique_bstr(unique_bstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
+    unique_bstr& operator=(unique_bstr&& other) noexcept {
+        std::swap(b_, other.b_);
+        return *this;
+    }
+    unique_bstr(const unique_bstr&) = delete;
+    unique_bstr& operator=(const unique_bstr&) = delete;
+    ~unique_bstr() { SysFreeString(b_); }
+
+    BSTR get() const { return b_; }
+    BSTR release() { return std::exchange(b_, nullptr); }
+
+  private:
+    BSTR b_ = nullptr;
+};
+
+class unique_variant {
+  public:
+    unique_variant() { VariantInit(&v_); }
+    unique_variant(unique_variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
+    unique_variant& operator=(unique_variant&& other) noexcept {
+        std::swap(v_, other.v_);
+        return *this;
+    }
+    unique_variant(const unique_variant&) = delete;
+    unique_variant& operator=(const unique_variant&) = delete;
+    ~unique_variant() { VariantClear(&v_); }
+
+    VARIANT* get() { return &v_; }
+    const VARIANT& operator*() const { return v_; }
+    VARIANT* reset() {
+        VariantClear(&v_);
+        return &v_;
+    }
+    // Hands the content to the caller's VARIANT (which must hold nothing that needs freeing).
+    void release_to(VARIANT* out) {
+        *out = v_;
+        VariantInit(&v_);
+    }
+
+  private:
+    VARIANT v_;
+};
+
+class unique_safearray {
+  public:
+    unique_safearray() = default;
+    explicit unique_safearray(SAFEARRAY* a) : a_(a) {}
+    unique_safearray(unique_safearray&& other) noexcept : a_(std::exchange(other.a_, nullptr)) {}
+    unique_safearray& operator=(unique_safearray&& other) noexcept {
+        std::swap(a_, other.a_);
+        return *this;
+    }
+    unique_safearray(const unique_safearray&) = delete;
+    unique_safearray& operator=(const unique_safearray&) = delete;
+    ~unique_safearray() {
+        if (a_) SafeArrayDestroy(a_);
+    }
+
+    SAFEARRAY* get() const { return a_; }
+    SAFEARRAY* release() { return std::exchange(a_, nullptr); }
+
+  private:
+    SAFEARRAY* a_ = nullptr;
+};
+
+// Raises a tb::Failure when hr is a failure code.
+void check(HRESULT hr, const char* what);
+
+// Runs the body of a COM entry point: the body's HRESULT, or the failure it raised as a status
+// code: tb::Failure gives its HRESULT, std::bad_alloc E_OUTOFMEMORY, anything else E_UNEXPECTED.
+template <class Body>
+HRESULT guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const Failure& failure) {
+        const auto hr = static_cast<HRESULT>(failure.hresult());
+        return FAILED(hr) ? hr : E_FAIL;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
+
+}  // namespace tb::com

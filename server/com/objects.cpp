@@ -1,0 +1,287 @@
+// The three COM classes: TEXTBRAID (the worksheet function), ConnectExcel (the COM add-in) and
+// CExcelEvents (the event sink). Each is a thin shell over the portable logic; every entry point
+// checks its pointers and turns failures into status codes.
+#include <memory>
+#include <vector>
+
+#include "server/com/bridge.h"
+#include "server/com/module.h"
+#include "server/com/textbraid_h.h"
+#include "server/host/connection.h"
+#include "server/worksheet/textbraid.h"
+
+namespace tb::com {
+
+namespace {
+
+constexpr DISPID kDispidTextBraid = 0x60030004;
+
+// The type information an object answers IDispatch with, loaded on first use.
+class TypeInfoCache {
+  public:
+    TypeInfoCache(const IID& iid, bool vtable) : iid_(iid), vtable_(vtable) {}
+    ITypeInfo* get() {
+        if (!info_) info_ = type_info(iid_, vtable_);
+        return info_.get();
+    }
+
+  private:
+    const IID& iid_;
+    bool vtable_;
+    com_ptr<ITypeInfo> info_;
+};
+
+HRESULT get_type_info(TypeInfoCache& cache, UINT index, ITypeInfo** info) {
+    if (!info) return E_POINTER;
+    *info = nullptr;
+    if (index != 0) return DISP_E_BADINDEX;
+    return guarded([&] {
+        *info = cache.get();
+        (*info)->AddRef();
+        return S_OK;
+    });
+}
+
+HRESULT get_ids_of_names(TypeInfoCache& cache, REFIID riid, LPOLESTR* names, UINT count,
+                         DISPID* ids) {
+    if (!names || !ids) return E_POINTER;
+    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+    return guarded([&] { return DispGetIDsOfNames(cache.get(), names, count, ids); });
+}
+
+// The help box: the real modal message box, owned by the active window when there is one.
+void show_help_box(const std::u16string& text, const std::u16string& title, std::uint32_t style) {
+    MessageBoxW(GetActiveWindow(), wide(text), wide(title), style);
+}
+
+class TextBraidObject final : public _TEXTBRAID {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, IID__TEXTBRAID))
+            return E_NOINTERFACE;
+        *ppv = static_cast<_TEXTBRAID*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        return get_type_info(dispatch_info_, index, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        return get_ids_of_names(dispatch_info_, riid, names, count, ids);
+    }
+
+    // Written by hand: the automation runtime cannot call a vararg method whose argument list is
+    // an in/out SAFEARRAY followed by a return value. The arguments arrive right to left in
+    // rgvarg and go to the method left to right in a 1-D array with lower bound 0.
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                                     UINT*) override {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        if (dispid != kDispidTextBraid) return DISP_E_MEMBERNOTFOUND;
+        if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
+        if (!params) return E_POINTER;
+        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+        if (params->cArgs != 0 && !params->rgvarg) return E_POINTER;
+        return guarded([&] {
+            SAFEARRAYBOUND bound{params->cArgs, 0};
+            unique_safearray args(SafeArrayCreate(VT_VARIANT, 1, &bound));
+            if (!args.get()) return E_OUTOFMEMORY;
+            for (LONG i = 0; i < static_cast<LONG>(params->cArgs); ++i) {
+                VARIANT* arg = &params->rgvarg[params->cArgs - 1 - static_cast<UINT>(i)];
+                check(SafeArrayPutElement(args.get(), &i, arg), "SafeArrayPutElement");
+            }
+            unique_variant answer;
+            SAFEARRAY* list = args.get();
+            const HRESULT hr = TEXTBRAID(&list, answer.get());
+            if (SUCCEEDED(hr) && result) {
+                VariantClear(result);
+                answer.release_to(result);
+            }
+            return hr;
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE TEXTBRAID(SAFEARRAY** params, VARIANT* result) override {
+        if (!result) return E_POINTER;
+        return guarded([&] {
+            VariantInit(result);
+            Value answer;
+            std::vector<Value> args;
+            bool readable = true;
+            try {
+                args = to_values(params ? *params : nullptr);
+            } catch (const Failure&) {
+                readable = false;  // an argument without a tagged-value form
+            }
+            answer = readable ? function_(args) : Value::xl_error(xlerr::value);
+            to_variant(answer, result);
+            return S_OK;
+        });
+    }
+
+  private:
+    ~TextBraidObject() = default;
+    ObjectCount count_;
+    ULONG refs_ = 1;
+    TypeInfoCache dispatch_info_{IID__TEXTBRAID, false};
+    tb::TEXTBRAID function_{show_help_box};
+};
+
+class ExcelEventsObject final : public _CExcelEvents {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
+            !IsEqualIID(riid, IID__CExcelEvents))
+            return E_NOINTERFACE;
+        *ppv = static_cast<_CExcelEvents*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        return get_type_info(dispatch_info_, index, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        return get_ids_of_names(dispatch_info_, riid, names, count, ids);
+    }
+    // _CExcelEvents has no members.
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID riid, LCID, WORD, DISPPARAMS*, VARIANT*,
+                                     EXCEPINFO*, UINT*) override {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        return DISP_E_MEMBERNOTFOUND;
+    }
+
+  private:
+    ~ExcelEventsObject() = default;
+    ObjectCount count_;
+    ULONG refs_ = 1;
+    TypeInfoCache dispatch_info_{IID__CExcelEvents, false};
+    // Subscribes to the events of gExcelApp's Application (when set) for the object's lifetime.
+    tb::CExcelEvents logic_;
+};
+
+// The event sink that gExcelEvents holds: one COM reference, given back by the deleter.
+std::shared_ptr<void> create_sink() {
+    auto* sink = new ExcelEventsObject();
+    return std::shared_ptr<void>(static_cast<IUnknown*>(sink),
+                                 [](void* p) { static_cast<IUnknown*>(p)->Release(); });
+}
+
+class ConnectExcelObject final : public _ConnectExcel, public IDTExtensibility2 {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID__ConnectExcel))
+            *ppv = static_cast<_ConnectExcel*>(this);
+        else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IDTExtensibility2))
+            *ppv = static_cast<IDTExtensibility2*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
+    // Both interfaces dispatch late-bound calls against IDTExtensibility2: _ConnectExcel has no
+    // members of its own.
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
+        return get_type_info(extensibility_info_, index, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
+                                            DISPID* ids) override {
+        return get_ids_of_names(extensibility_info_, riid, names, count, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID, WORD flags,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                     UINT* arg_error) override {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        if (!params) return E_POINTER;
+        return guarded([&] {
+            return DispInvoke(static_cast<IDTExtensibility2*>(this), extensibility_info_.get(),
+                              dispid, flags, params, result, exception, arg_error);
+        });
+    }
+
+    HRESULT STDMETHODCALLTYPE OnConnection(IDispatch* Application, ext_ConnectMode, IDispatch*,
+                                           SAFEARRAY**) override {
+        return guarded([&] {
+            tb::OnConnection(host_object(Application), create_sink);
+            return S_OK;
+        });
+    }
+    HRESULT STDMETHODCALLTYPE OnDisconnection(ext_DisconnectMode, SAFEARRAY**) override {
+        tb::OnDisconnection();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnAddInsUpdate(SAFEARRAY**) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnStartupComplete(SAFEARRAY**) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY**) override { return S_OK; }
+
+  private:
+    ~ConnectExcelObject() = default;
+    ObjectCount count_;
+    ULONG refs_ = 1;
+    TypeInfoCache extensibility_info_{IID_IDTExtensibility2, true};
+};
+
+template <class T>
+HRESULT create(REFIID iid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    return guarded([&] {
+        auto object = com_ptr<T>::adopt(new T());
+        return object->QueryInterface(iid, ppv);
+    });
+}
+
+}  // namespace
+
+HRESULT create_connect_excel(REFIID iid, void** ppv) {
+    return create<ConnectExcelObject>(iid, ppv);
+}
+HRESULT create_textbraid(REFIID iid, void** ppv) {
+    return create<TextBraidObject>(iid, ppv);
+}
+HRESULT create_excel_events(REFIID iid, void** ppv) {
+    return create<ExcelEventsObject>(iid, ppv);
+}
+
+}  // namespace tb::com
