@@ -594,11 +594,12 @@ WorkbookData Reader::read(std::u16string name) {
         read_styles(part);
     }
 
+    std::unordered_map<std::string_view, const Relationship*> rel_by_id;
+    for (const auto& r : rels)
+        rel_by_id.emplace(r.id, &r);
     for (const auto& entry : sheet_entries) {
-        const Relationship* rel = nullptr;
-        for (const auto& r : rels) {
-            if (r.id == entry.rel_id) rel = &r;
-        }
+        const auto found = rel_by_id.find(entry.rel_id);
+        const Relationship* rel = found == rel_by_id.end() ? nullptr : found->second;
         if (rel == nullptr) {
             throw XlsxError(workbook_part + ": sheet '" + entry.name +
                             "' refers to the missing relationship " + entry.rel_id);

@@ -1,5 +1,6 @@
 #include "standin/xlsx/xml.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace tb::standin {
@@ -319,9 +320,13 @@ void XmlReader::read_start_tag() {
             fail("expected a quoted attribute value");
         }
         const char quote = doc_[pos_++];
-        for (std::size_t i = 0; i < attribute_count_; ++i) {
-            if (attributes_[i].name == attr_name)
-                fail("duplicate attribute " + std::string(attr_name));
+        // Few attributes: compare with each; more: checked once the tag ends (sorted).
+        if (attribute_count_ < 8) {
+            for (std::size_t i = 0; i < attribute_count_; ++i) {
+                if (attributes_[i].name == attr_name) {
+                    fail("duplicate attribute " + std::string(attr_name));
+                }
+            }
         }
         if (attribute_count_ == max_attributes) fail("too many attributes");
         if (attribute_count_ == attributes_.size()) attributes_.emplace_back();
@@ -346,6 +351,15 @@ void XmlReader::read_start_tag() {
             a.value.push_back(is_space(c) ? ' ' : c);
             ++pos_;
         }
+    }
+    if (attribute_count_ > 8) {
+        sorted_names_.clear();
+        for (std::size_t i = 0; i < attribute_count_; ++i) {
+            sorted_names_.push_back(attributes_[i].name);
+        }
+        std::sort(sorted_names_.begin(), sorted_names_.end());
+        const auto dup = std::adjacent_find(sorted_names_.begin(), sorted_names_.end());
+        if (dup != sorted_names_.end()) fail_at(start, "duplicate attribute " + std::string(*dup));
     }
     if (stack_.size() == max_depth) {
         fail_at(start, "elements nested deeper than " + std::to_string(max_depth));

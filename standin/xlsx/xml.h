@@ -83,6 +83,7 @@ class XmlReader {
     std::vector<std::string_view> stack_;
     std::vector<Attribute> attributes_;
     std::size_t attribute_count_ = 0;
+    std::vector<std::string_view> sorted_names_;
     std::string_view name_;
     std::string_view local_;
     std::string text_;

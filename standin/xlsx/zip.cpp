@@ -17,8 +17,6 @@ constexpr std::size_t eocd_size = 22;
 constexpr std::size_t central_header_size = 46;
 constexpr std::size_t local_header_size = 30;
 constexpr std::size_t max_comment = 0xFFFF;
-// Caps that keep a hostile directory from costing much before any entry is read.
-constexpr std::size_t max_entries = 1u << 20;
 
 std::uint16_t le16(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
@@ -82,7 +80,7 @@ ZipArchive::ZipArchive(std::span<const std::uint8_t> bytes, std::string label)
         fail("corrupt zip file (central directory outside the file)");
     }
 
-    entries_.reserve(std::min<std::size_t>(total_entries, max_entries));
+    entries_.reserve(total_entries);
     std::size_t at = cd_offset;
     const std::size_t cd_end = static_cast<std::size_t>(cd_offset) + cd_size;
     for (std::size_t i = 0; i < total_entries; ++i) {
@@ -157,6 +155,11 @@ std::string ZipArchive::read(const Entry& e) const {
         fail(e.name + ": declared size of " + std::to_string(e.size) +
              " bytes is over the limit of " + std::to_string(max_entry_size));
     }
+    if (total_read_ + e.size > max_total_size) {
+        fail(e.name + ": the archive inflates to more than " + std::to_string(max_total_size) +
+             " bytes in all");
+    }
+    total_read_ += e.size;
     const std::uint8_t* in = bytes_.data() + data;
 
     std::string out;

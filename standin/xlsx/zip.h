@@ -25,6 +25,8 @@ class ZipArchive {
   public:
     // Refuses entries that would inflate to more than this (zip bombs).
     static constexpr std::uint32_t max_entry_size = 256u * 1024u * 1024u;
+    // Refuses to inflate more than this in all, however often entries are read.
+    static constexpr std::uint64_t max_total_size = 1024u * 1024u * 1024u;
 
     struct Entry {
         std::string name;
@@ -44,7 +46,8 @@ class ZipArchive {
     // names compare); nullptr when absent.
     const Entry* find(std::string_view name) const;
     bool contains(std::string_view name) const { return find(name) != nullptr; }
-    // The uncompressed contents of an entry, checked against its size and CRC. Throws XlsxError.
+    // The uncompressed contents of an entry, checked against its size and CRC. Throws XlsxError,
+    // also when the entries read so far would inflate to more than max_total_size.
     std::string read(const Entry& entry) const;
     // The contents of the named entry; throws XlsxError ("… is missing") when absent.
     std::string read(std::string_view name) const;
@@ -59,6 +62,7 @@ class ZipArchive {
     std::vector<Entry> entries_;
     std::unordered_map<std::string, std::size_t> by_name_;
     std::unordered_map<std::string, std::size_t> by_folded_name_;
+    mutable std::uint64_t total_read_ = 0;
 };
 
 }  // namespace tb::standin

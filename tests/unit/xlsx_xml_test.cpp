@@ -85,6 +85,7 @@ TEST(XlsxXml, MalformedDocumentsGiveClearErrors) {
         {"<a>&#12a;</a>", "bad character reference"},
         {"<a x=1/>", "expected a quoted attribute value"},
         {"<a x='1' x='2'/>", "duplicate attribute x"},
+        {"<a a='' b='' c='' d='' e='' f='' g='' h='' i='' j='' c=''/>", "duplicate attribute c"},
         {"<a x='<'/>", "'<' in an attribute value"},
         {"<a x='1'y='2'/>", "expected white space before an attribute"},
         {"<a x/>", "expected '=' after an attribute name"},
