@@ -863,6 +863,9 @@ WorkbookData read_labelled(std::span<const std::uint8_t> bytes, std::string_view
         throw XlsxError(label + ": " + e.what());
     } catch (const std::bad_alloc&) {
         throw XlsxError(label + ": out of memory");
+    } catch (const std::exception& e) {
+        // Nothing else is expected; still, callers get the one error type.
+        throw XlsxError(label + ": " + e.what());
     }
 }
 
@@ -873,17 +876,26 @@ WorkbookData read_xlsx(std::span<const std::uint8_t> bytes, std::string_view nam
 }
 
 WorkbookData read_xlsx(const std::string& path) {
-    const std::filesystem::path file(std::u8string(path.begin(), path.end()));
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec) throw XlsxError(path + ": cannot open the file (" + ec.message() + ")");
-    if (size > max_file_size) throw XlsxError(path + ": the file is too large");
-    std::ifstream in(file, std::ios::binary);
-    if (!in) throw XlsxError(path + ": cannot open the file");
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (static_cast<std::uintmax_t>(in.gcount()) != size) {
-        throw XlsxError(path + ": cannot read the file");
+    std::filesystem::path file;
+    std::vector<std::uint8_t> bytes;
+    try {
+        file = std::filesystem::path(std::u8string(path.begin(), path.end()));
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(file, ec);
+        if (ec) throw XlsxError(path + ": cannot open the file (" + ec.message() + ")");
+        if (size > max_file_size) throw XlsxError(path + ": the file is too large");
+        std::ifstream in(file, std::ios::binary);
+        if (!in) throw XlsxError(path + ": cannot open the file");
+        bytes.resize(static_cast<std::size_t>(size));
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (static_cast<std::uintmax_t>(in.gcount()) != size) {
+            throw XlsxError(path + ": cannot read the file");
+        }
+    } catch (const XlsxError&) {
+        throw;
+    } catch (const std::exception& e) {
+        // A path that is no valid UTF-8 or that the system cannot represent, memory, …
+        throw XlsxError(path + ": cannot open the file (" + e.what() + ")");
     }
     const std::u8string base = file.filename().u8string();
     return read_labelled(bytes, std::string(base.begin(), base.end()), path);
