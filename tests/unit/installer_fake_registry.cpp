@@ -48,8 +48,13 @@ std::string Describe(const RegValue& value) {
     switch (value.kind()) {
         case RegValue::Kind::Empty:
             return "<nothing>";
-        case RegValue::Kind::String:
-            return "\"" + Narrow(value.text()) + "\"";
+        case RegValue::Kind::String: {
+            // Appended piecewise: GCC 12 at -O3 misreports "\"" + text as overlapping copies.
+            std::string quoted(1, '"');
+            quoted += Narrow(value.text());
+            quoted += '"';
+            return quoted;
+        }
         case RegValue::Kind::Number:
             return std::to_string(value.number());
         case RegValue::Kind::Array: {
