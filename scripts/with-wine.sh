@@ -28,8 +28,9 @@ for _ in $(seq 1 50); do [ -e "/tmp/.X11-unix/${DISPLAY#:}" ] || [ -e "/tmp/.X11
 
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$prefix"
-mkdir -p "$(dirname "$prefix")"
-wineboot -i >/dev/null 2>&1 </dev/null
-# A persistent server whose output is detached, so helper processes do not hold test pipes open.
+mkdir -p "$prefix"
+# A persistent server whose output is detached, so helper processes do not hold test pipes open;
+# started before the prefix is made so wineboot uses it rather than a server of its own.
 wineserver -p >/dev/null 2>&1 </dev/null
+wineboot -i >/dev/null 2>&1 </dev/null
 "$@"
