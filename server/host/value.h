@@ -131,7 +131,7 @@ class Array {
     const Bound& bound(std::size_t dimension) const;  // 0-based dimension; fails when absent
     std::int32_t lower(std::size_t dimension) const { return bound(dimension).lower; }
     std::int64_t upper(std::size_t dimension) const;
-    std::size_t size() const { return elements_.size(); }
+    std::size_t size() const;  // defined below, where Value is complete (clang needs it)
     const std::vector<Value>& elements() const { return elements_; }
     const std::vector<Bound>& bounds() const { return bounds_; }
     // Element at the given indexes (one per dimension, each within its bounds); fails otherwise.
@@ -251,6 +251,10 @@ class Value {
 
     Storage v_;
 };
+
+inline std::size_t Array::size() const {
+    return elements_.size();
+}
 
 // Leading and trailing U+0020 removed; tabs and line breaks stay.
 std::u16string trim_blanks(std::u16string_view s);
