@@ -324,10 +324,10 @@ Array::Array(std::vector<Bound> bounds, std::vector<Value> elements)
     : bounds_(std::move(bounds)), elements_(std::move(elements)) {
     if (bounds_.empty()) fail(hr::invalid_arg, "an array needs at least one dimension");
     std::uint64_t product = 1;
+    constexpr std::uint64_t saturated = std::numeric_limits<std::uint64_t>::max();
     for (const Bound& b : bounds_) {
-        if (b.count != 0 && product > elements_.size() / b.count + 1)
-            fail(hr::invalid_arg, "array element count does not match its bounds");
-        product *= b.count;
+        // Saturates rather than wraps, and a later count of 0 still makes the array empty.
+        product = b.count != 0 && product > saturated / b.count ? saturated : product * b.count;
     }
     if (product != elements_.size())
         fail(hr::invalid_arg, "array element count does not match its bounds");
