@@ -136,6 +136,25 @@ void decode_escapes(std::u16string& s) {
     s = std::move(out);
 }
 
+// Whether a format code has an elapsed-time part ([h], [mm], [ss]) outside quoted text.
+bool is_elapsed_time(std::u16string_view code) {
+    bool quoted = false;
+    for (std::size_t i = 0; i < code.size(); ++i) {
+        const char16_t c = code[i];
+        if (c == u'"') {
+            quoted = !quoted;
+        } else if (!quoted && c == u'\\') {
+            ++i;
+        } else if (!quoted && c == u'[' && i + 1 < code.size()) {
+            const char16_t n = code[i + 1];
+            if (n == u'h' || n == u'H' || n == u'm' || n == u'M' || n == u's' || n == u'S') {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 std::u16string cell_text(std::string_view utf8) {
     std::u16string s = utf8_to_utf16(utf8);
     decode_escapes(s);
@@ -350,7 +369,8 @@ void Reader::read_styles(const std::string& part) {
             code = builtin_format_code(static_cast<unsigned>(id));
         }
         if (code.empty()) code = u"General";
-        date_formats_.push_back(is_date_format(code));
+        // Elapsed times ([h]:mm) show the serial as a duration, which the shift would change.
+        date_formats_.push_back(is_date_format(code) && !is_elapsed_time(code));
         formats_.push_back(std::move(code));
     }
 }
@@ -444,6 +464,8 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
             }
         }
 
+        // An empty <v/> is no value, except for a formula's text result.
+        if (type != "str" && type != "inlineStr" && trim(v).empty()) has_v = false;
         const std::string ref = column_name(column) + std::to_string(cell_row);
         CellData cell;
         if (!formats_.empty()) {
@@ -496,7 +518,7 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
                 cell.value = Value::number(serial);
             }
         } else if (type == "n") {
-            if (has_v && !trim(v).empty()) {
+            if (has_v) {
                 double number = 0;
                 if (!parse_double(v, number)) x.invalid("cell " + ref + " has the bad number " + v);
                 if (date1904_ && style < date_formats_.size() &&

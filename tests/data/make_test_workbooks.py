@@ -93,6 +93,7 @@ def date1904_book():
     s.set("A2", 100)
     s.set("A3", Raw(' t="d"', "<v>2024-01-15</v>"), fmt="m/d/yyyy")
     s.set("A4", 0.5, fmt="h:mm")
+    s.set("A5", 1.5, fmt="[h]:mm")  # a duration, not a date
     return book
 
 

@@ -83,6 +83,8 @@ TEST(XlsxReader, CellTypes) {
         {"<c r='A1' t='d'><v>2024-02-29T12:00:00</v></c>", "n:45351.5"},
         {"<c r='A1' t='s'/>", "empty"},
         {"<c r='A1'><v></v></c>", "empty"},
+        {"<c r='A1' t='b'><v/></c>", "empty"},
+        {"<c r='A1' t='str'><f>\"\"</f><v></v></c>", "s:"},
         {"<c r='A1' s='1'/>", "empty"},
     };
     for (const auto& c : cases) {
@@ -449,6 +451,7 @@ TEST(XlsxWorkbooks, Generated1904Dates) {
     EXPECT_EQ(describe(cell(s, 2, 1).value), "n:100");
     EXPECT_EQ(describe(cell(s, 3, 1).value), "n:45306");
     EXPECT_EQ(describe(cell(s, 4, 1).value), "n:1462.5");
+    EXPECT_EQ(describe(cell(s, 5, 1).value), "n:1.5");
 }
 
 TEST(XlsxWorkbooks, SampleHasItsSheetsAndFormulas) {
