@@ -1,0 +1,309 @@
+// The worksheet function through the real DLL: the stand-in Excel served over COM, the add-in
+// connected through IDTExtensibility2, every formula of the shared case table evaluated by the
+// stand-in with TEXTBRAID called through IDispatch::Invoke as Excel calls it (ranges as
+// VT_DISPATCH, omitted arguments as DISP_E_PARAMNOTFOUND, error values, arrays).
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "server/com/bridge.h"
+#include "server/com/textbraid_h.h"
+#include "server/worksheet/textbraid.h"
+#include "standin/excel.h"
+#include "standin/number_format.h"
+#include "tests/support/case_book.h"
+#include "tests/wine/com/box_catcher.h"
+#include "tests/wine/com/standin_dispatch.h"
+#include "tests/wine/com/support.h"
+
+namespace tb::wine {
+namespace {
+
+using com::com_ptr;
+using standin::Excel;
+using standin::Profile;
+
+constexpr DISPID kDispidTextBraid = 0x60030004;
+
+std::u16string shown(const Value& v) {
+    switch (v.kind()) {
+        case Kind::String:
+            return v.string_value();
+        case Kind::Error:
+            return xlerr::display_text(v.error_code());
+        case Kind::Boolean:
+            return v.boolean_value() ? u"TRUE" : u"FALSE";
+        case Kind::Empty:
+            return u"";
+        default:
+            return standin::general_text(v.to_number());
+    }
+}
+
+std::string narrow(const std::u16string& s) {
+    return utf8(s.size() > 80 ? s.substr(0, 80) : s);
+}
+
+class Environment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        CoInitialize(nullptr);
+        serve_standin_over_com();
+        ASSERT_TRUE(server().module);
+        ASSERT_EQ(server().register_server(), S_OK);
+    }
+    void TearDown() override {
+        server().unregister_server();
+        CoUninitialize();
+    }
+};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Environment);
+
+// The stand-in Excel with the case workbook, served over COM, and the add-in's two objects
+// created by ProgID as Excel creates them.
+class ComHost {
+  public:
+    explicit ComHost(Profile profile = Profile::Modern) : excel(profile) {
+        excel.open(testing::case_book());
+        application = com_ptr<IDispatch>::adopt(dispatch_for(excel.application()));
+        CLSID clsid{};
+        EXPECT_EQ(CLSIDFromProgID(L"kzTEXTBRAID.ConnectExcel", &clsid), S_OK);
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
+                                   connect.put_void()),
+                  S_OK);
+        EXPECT_EQ(CLSIDFromProgID(L"kzTEXTBRAID.TEXTBRAID", &clsid), S_OK);
+        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   function.put_void()),
+                  S_OK);
+        LPOLESTR name = const_cast<LPOLESTR>(L"TEXTBRAID");
+        EXPECT_EQ(function->GetIDsOfNames(IID_NULL, &name, 1, 1033, &dispid), S_OK);
+    }
+    ~ComHost() {
+        if (connect) disconnect_addin();
+        function.reset();
+        connect.reset();
+        application.reset();
+    }
+
+    HRESULT connect_addin() {
+        SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+        const HRESULT hr =
+            connect->OnConnection(application.get(), ext_cm_AfterStartup, nullptr, &custom);
+        SafeArrayDestroy(custom);
+        return hr;
+    }
+    HRESULT disconnect_addin() {
+        SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+        const HRESULT hr = connect->OnDisconnection(ext_dm_UserClosed, &custom);
+        SafeArrayDestroy(custom);
+        return hr;
+    }
+
+    // Calls the method as Excel does: arguments right to left in rgvarg.
+    HRESULT invoke(std::vector<com::unique_variant>& reversed, Value& result) {
+        DISPPARAMS params{reversed.empty() ? nullptr : reversed.front().get(), nullptr,
+                          static_cast<UINT>(reversed.size()), 0};
+        com::unique_variant answer;
+        const HRESULT hr =
+            function->Invoke(dispid, IID_NULL, 1033, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                             &params, answer.get(), nullptr, nullptr);
+        result = com::to_value(*answer);
+        return hr;
+    }
+
+    Value evaluate(const std::u16string& formula) {
+        return excel.evaluate(
+            formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
+                if (!iequals(name, u"TEXTBRAID")) return false;
+                std::vector<com::unique_variant> reversed(args.size());
+                for (std::size_t i = 0; i < args.size(); ++i)
+                    com::to_variant(args[i], reversed[args.size() - 1 - i].get());
+                EXPECT_EQ(invoke(reversed, result), S_OK);
+                // As Excel shows a range that a function returns: by its value.
+                if (result.is_object() && result.object_value())
+                    result = get(result.object_value(), u"");
+                return true;
+            });
+    }
+
+    Excel excel;
+    com_ptr<IDispatch> application;
+    com_ptr<IDTExtensibility2> connect;
+    com_ptr<IDispatch> function;
+    DISPID dispid = 0;
+};
+
+class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing::FormulaCase>> {};
+
+TEST_P(FormulaCases, ThroughTheDllAsNatively) {
+    const auto& [profile, c] = GetParam();
+    BoxCatcher catcher;
+    ComHost host(profile);
+    EXPECT_EQ(host.connect_addin(), S_OK);
+    const std::int64_t live = host.excel.live_objects();
+    const std::int64_t wrappers = live_dispatch_objects();
+    Value result;
+    try {
+        result = host.evaluate(c.formula);
+    } catch (const Failure& failure) {
+        FAIL() << "evaluate: " << failure.what();
+    }
+    ASSERT_FALSE(result.is_object() || result.is_array())
+        << c.name << ": a cell shows no object or array";
+    EXPECT_EQ(narrow(shown(result)), narrow(c.expected)) << c.name;
+    EXPECT_EQ(host.excel.live_objects(), live) << "stand-in objects left alive by the call";
+    EXPECT_EQ(live_dispatch_objects(), wrappers) << "IDispatch wrappers left alive by the call";
+    ASSERT_EQ(catcher.boxes().size(), c.help_box ? 1u : 0u);
+    if (c.help_box) {
+        const CaughtBox& box = catcher.boxes()[0];
+        EXPECT_EQ(box.title, L"TEXTBRAID");
+        EXPECT_TRUE(box.text == reinterpret_cast<const wchar_t*>(TextBraidHelpText().c_str()));
+        EXPECT_TRUE(box.stop_icon);
+        EXPECT_EQ(box.visible_buttons, std::vector<int>{IDOK});
+    }
+    EXPECT_EQ(host.disconnect_addin(), S_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modern, FormulaCases,
+                         ::testing::Combine(::testing::Values(Profile::Modern),
+                                            ::testing::ValuesIn(testing::formula_cases())));
+INSTANTIATE_TEST_SUITE_P(Legacy, FormulaCases,
+                         ::testing::Combine(::testing::Values(Profile::Legacy),
+                                            ::testing::ValuesIn(testing::formula_cases())));
+
+TEST(HelpBox, ShownModallyCapturedAndPhotographed) {
+    BoxCatcher catcher(L"help_box.bmp");
+    ComHost host;
+    ASSERT_EQ(host.connect_addin(), S_OK);
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\")")), u"#VALUE!");
+    ASSERT_EQ(catcher.boxes().size(), 1u);
+    const CaughtBox& box = catcher.boxes()[0];
+    EXPECT_EQ(box.title, L"TEXTBRAID");
+    EXPECT_TRUE(box.text == reinterpret_cast<const wchar_t*>(TextBraidHelpText().c_str()));
+    EXPECT_TRUE(box.stop_icon);
+    EXPECT_EQ(box.visible_buttons, std::vector<int>{IDOK});
+    EXPECT_TRUE(catcher.screenshot_saved());
+}
+
+TEST(Connection, LifecycleEventsAndUnloading) {
+    BoxCatcher catcher;
+    const std::int64_t wrappers = live_dispatch_objects();
+    {
+        ComHost host;
+        const std::u16string formula = u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)";
+        // Before any connection, and after disconnection: #VALUE! and no box.
+        EXPECT_EQ(shown(host.evaluate(formula)), u"#VALUE!");
+        EXPECT_EQ(host.disconnect_addin(), S_OK);  // without a connection: nothing happens
+        EXPECT_EQ(host.connect_addin(), S_OK);
+        EXPECT_EQ(host.connect_addin(), S_OK);  // replaces the host and the sink
+        EXPECT_EQ(shown(host.evaluate(formula)), u"tl,tr");
+
+        // Events raised by the stand-in reach the sink and change nothing.
+        const std::uint64_t delivered = events_delivered();
+        host.excel.add_new_workbook();
+        host.excel.open(testing::case_book());
+        EXPECT_EQ(events_delivered(), delivered + 2);
+        EXPECT_EQ(shown(host.evaluate(formula)), u"tl,tr");
+
+        EXPECT_EQ(server().can_unload_now(), S_FALSE);
+        EXPECT_EQ(host.disconnect_addin(), S_OK);
+        EXPECT_EQ(shown(host.evaluate(formula)), u"#VALUE!");
+        EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
+        EXPECT_TRUE(catcher.boxes().empty());
+        host.excel.add_new_workbook();
+        EXPECT_EQ(events_delivered(), delivered + 2) << "the sink disconnected itself";
+        // The sink is gone; the test's own references still hold the server.
+        EXPECT_EQ(server().can_unload_now(), S_FALSE);
+        EXPECT_EQ(host.excel.live_objects(), 1) << "only the test's own Application is alive";
+    }
+    EXPECT_EQ(live_dispatch_objects(), wrappers);
+    EXPECT_EQ(server().can_unload_now(), S_OK);
+}
+
+TEST(Connection, HostWithoutApplicationInterfaceLeavesTheAddinDisconnected) {
+    ComHost host;
+    // A workbook object answers no _Application: OnConnection still succeeds, nothing connects.
+    com_ptr<IDispatch> workbook;
+    {
+        std::vector<Value> one{Value::integer(1)};
+        Value books = get(host.excel.application(), u"Workbooks");
+        Value book = books.object_value()->invoke(u"Item", InvokeKind::PropertyGet, one);
+        workbook = com_ptr<IDispatch>::adopt(dispatch_for(book.object_value()));
+    }
+    SAFEARRAY* custom = nullptr;
+    EXPECT_EQ(host.connect->OnConnection(workbook.get(), ext_cm_Startup, nullptr, &custom), S_OK);
+    EXPECT_EQ(host.connect->OnConnection(nullptr, ext_cm_Startup, nullptr, nullptr), S_OK);
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
+}
+
+// Argument kinds that Automation clients send besides what the stand-in's evaluator produces.
+TEST(ArgumentKinds, ByReferenceNullAndUnusualArrays) {
+    ComHost host;
+    ASSERT_EQ(host.connect_addin(), S_OK);
+    auto text = [](const wchar_t* s) {
+        com::unique_variant v;
+        v.get()->vt = VT_BSTR;
+        v.get()->bstrVal = s ? SysAllocString(s) : nullptr;
+        return v;
+    };
+    auto boolean = [](bool b) {
+        com::unique_variant v;
+        v.get()->vt = VT_I2;  // 1 or 0 as a 16-bit integer
+        v.get()->iVal = b ? 1 : 0;
+        return v;
+    };
+    // A 2-D array with lower bounds 0 and 5 holding a nested array in one element.
+    auto grid = [] {
+        SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 5}};
+        SAFEARRAY* a = SafeArrayCreate(VT_VARIANT, 2, bounds);
+        const wchar_t* texts[2][2] = {{L"p", L"q"}, {L"r", L"s"}};
+        for (LONG i = 0; i < 2; ++i)
+            for (LONG j = 0; j < 2; ++j) {
+                LONG at[2] = {i, 5 + j};
+                VARIANT v;
+                v.vt = VT_BSTR;
+                v.bstrVal = SysAllocString(texts[i][j]);
+                SafeArrayPutElement(a, at, &v);
+                VariantClear(&v);
+            }
+        com::unique_variant v;
+        v.get()->vt = VT_ARRAY | VT_VARIANT;
+        v.get()->parray = a;
+        return v;
+    };
+    VARIANT by_reference_target;
+    VariantInit(&by_reference_target);
+    by_reference_target.vt = VT_BSTR;
+    by_reference_target.bstrVal = SysAllocString(L"ref");
+
+    std::vector<com::unique_variant> args;  // right to left
+    args.push_back(grid());
+    com::unique_variant by_reference;
+    by_reference.get()->vt = VT_BYREF | VT_VARIANT;
+    by_reference.get()->pvarVal = &by_reference_target;
+    args.push_back(std::move(by_reference));
+    args.push_back(boolean(false));
+    args.push_back(boolean(true));
+    args.push_back(text(nullptr));  // a null BSTR: the empty delimiter
+    Value result;
+    EXPECT_EQ(host.invoke(args, result), S_OK);
+    EXPECT_EQ(shown(result), u"refpqrs");
+    VariantClear(&by_reference_target);
+
+    // An object passed as VT_UNKNOWN is asked for IDispatch; a null object is no range.
+    std::vector<com::unique_variant> unknown_args;
+    {
+        com::unique_variant range;
+        range.get()->vt = VT_UNKNOWN;
+        range.get()->punkVal = dispatch_for(host.excel.range(u"E1:F1"));
+        unknown_args.push_back(std::move(range));
+        unknown_args.push_back(boolean(false));
+        unknown_args.push_back(boolean(true));
+        unknown_args.push_back(text(L"/"));
+    }
+    EXPECT_EQ(host.invoke(unknown_args, result), S_OK);
+    EXPECT_EQ(shown(result), u"tl/tr");
+}
+
+}  // namespace
+}  // namespace tb::wine
