@@ -141,7 +141,7 @@ std::string ZipArchive::read(std::string_view name) const {
 std::string ZipArchive::read(const Entry& e) const {
     const std::size_t size = bytes_.size();
     const std::size_t at = e.local_offset;
-    if (at + local_header_size > size || le32(bytes_, at) != local_signature) {
+    if (at > size || size - at < local_header_size || le32(bytes_, at) != local_signature) {
         fail(e.name + ": corrupt zip file (bad local header)");
     }
     if ((le16(bytes_, at + 6) & 0x0041u) != 0) {
