@@ -149,7 +149,9 @@ Civil civil_from_days(std::int64_t z) {
 }
 
 std::string two_digits(std::int64_t n) {
-    return (n < 10 ? "0" : "") + std::to_string(n);
+    std::string text = std::to_string(n);
+    if (n < 10) text.insert(text.begin(), '0');
+    return text;
 }
 
 // m/d/yyyy, m/d/yyyy h:mm:ss AM/PM, or h:mm:ss AM/PM for the day 0. As in OLE dates, the
