@@ -23,8 +23,12 @@ standin::WorkbookData column_book(std::uint32_t n, Fill fill) {
     sheet.name = u"Sheet1";
     for (std::uint32_t r = 1; r <= n; ++r) {
         switch (fill) {
-            case Fill::Text: sheet.set(r, 1, Value::string(u"t")); break;
-            case Fill::Numbers: sheet.set(r, 1, Value::number(r % 10)); break;
+            case Fill::Text:
+                sheet.set(r, 1, Value::string(u"t"));
+                break;
+            case Fill::Numbers:
+                sheet.set(r, 1, Value::number(r % 10));
+                break;
             case Fill::MostlyEmpty:
                 if (r % 100 == 0 || r == n) sheet.set(r, 1, Value::string(u"t"));
                 break;
@@ -64,15 +68,21 @@ void run(benchmark::State& state, Fill fill) {
     state.counters["result_chars"] = static_cast<double>(length);
     state.counters["host_calls_per_cell"] =
         static_cast<double>(excel.total_calls()) / iterations / static_cast<double>(n);
-    state.counters["per_cell"] = benchmark::Counter(
-        static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
-                                    benchmark::Counter::kInvert);
+    state.counters["per_cell"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
     OnDisconnection();
 }
 
-void BM_TextCells(benchmark::State& state) { run(state, Fill::Text); }
-void BM_NumberCells(benchmark::State& state) { run(state, Fill::Numbers); }
-void BM_MostlyEmptyCells(benchmark::State& state) { run(state, Fill::MostlyEmpty); }
+void BM_TextCells(benchmark::State& state) {
+    run(state, Fill::Text);
+}
+void BM_NumberCells(benchmark::State& state) {
+    run(state, Fill::Numbers);
+}
+void BM_MostlyEmptyCells(benchmark::State& state) {
+    run(state, Fill::MostlyEmpty);
+}
 
 // The floor: joining the same strings in plain C++.
 void BM_PlainJoin(benchmark::State& state) {
@@ -86,11 +96,76 @@ void BM_PlainJoin(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(joined.data());
     }
-    state.counters["per_cell"] = benchmark::Counter(
-        static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
-                                    benchmark::Counter::kInvert);
+    state.counters["per_cell"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
 }
 
+// A host that answers every call at no cost: one column of n cells that all hold "t", every
+// evaluation answering 1. What remains is the server's own share of the time.
+class FreeHost final : public HostObject {
+  public:
+    enum class Role { Application, Workbooks, Sheet, Range, Rows, Columns, Cell };
+    FreeHost(Role role, FreeHost* all, double cells) : role_(role), all_(all), cells_(cells) {}
+
+    void add_ref() noexcept override {}
+    void release() noexcept override {}
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value>) override {
+        if (member == u"Evaluate") return Value::number(1);
+        if (member == u"Workbooks") return object(Role::Workbooks);
+        if (member == u"Item" || member == u"Worksheets" || member == u"Worksheet") {
+            return object(Role::Sheet);
+        }
+        if (member == u"Count" || member == u"Countlarge") {
+            return Value::number(role_ == Role::Workbooks ? 1
+                                 : role_ == Role::Columns ? 1
+                                                          : cells_);
+        }
+        if (member == u"Cells") return object(role_ == Role::Range ? Role::Cell : Role::Range);
+        if (member == u"Rows") return object(Role::Rows);
+        if (member == u"Columns") return object(Role::Columns);
+        if (member == u"UsedRange" || member == u"Intersect") return object(Role::Range);
+        if (member == u"Value2" || member == u"Text") return Value::string(u"t");
+        if (member.empty()) return role_ == Role::Cell ? Value::string(u"t") : block_;
+        fail(hr::unknown_name, "unknown member");
+    }
+    ObjectRef query(const Guid&) override { return ObjectRef::share(this); }
+    std::uint32_t connect_events(const Guid&, EventSink&) override { return 1; }
+    void disconnect_events(std::uint32_t) override {}
+
+  private:
+    Value object(Role role) const {
+        return Value::object(ObjectRef::share(&all_[static_cast<int>(role)]));
+    }
+    Role role_;
+    FreeHost* all_;
+    double cells_;
+    Value block_ = Value::array(Array::grid(2, 1, {Value(), Value()}));
+};
+
+// Every cell read through Range.Cells(r, c) answers the same cell object; Range.Cells on a
+// range answers the range itself, so the walk sees an n x 1 block.
+void BM_ServerShare(benchmark::State& state) {
+    const auto n = static_cast<double>(state.range(0));
+    std::vector<FreeHost> objects;
+    objects.reserve(7);
+    for (int role = 0; role < 7; ++role) {
+        objects.emplace_back(static_cast<FreeHost::Role>(role), objects.data(), n);
+    }
+    OnConnection(ObjectRef::share(&objects[0]), nullptr);
+    TEXTBRAID function(nullptr);
+    const Value args[] = {Value::string(u""), Value::boolean(true), Value::boolean(false),
+                          Value::object(ObjectRef::share(&objects[3]))};
+    for (auto _ : state) {
+        const Value result = function(args);
+        benchmark::DoNotOptimize(result.kind());
+    }
+    state.counters["per_cell"] = benchmark::Counter(
+        n, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    OnDisconnection();
+}
+
+BENCHMARK(BM_ServerShare)->Arg(1000)->Arg(10000)->Arg(30000);
 BENCHMARK(BM_TextCells)->Arg(1000)->Arg(10000)->Arg(30000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NumberCells)->Arg(1000)->Arg(10000)->Arg(30000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MostlyEmptyCells)
