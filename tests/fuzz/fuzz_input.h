@@ -1,0 +1,65 @@
+// Reads a fuzz input from the front, one small decision at a time. Past the end every read gives
+// 0, so any input decodes, and a short input picks the first choice everywhere. Seeds written by
+// make_seeds.py follow the same byte-by-byte reading order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <span>
+#include <string>
+
+namespace tb::fuzz {
+
+class Input {
+  public:
+    explicit Input(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    std::uint8_t byte() { return pos_ < bytes_.size() ? bytes_[pos_++] : 0; }
+    // A choice among n (n > 0).
+    std::size_t pick(std::size_t n) { return byte() % n; }
+    bool flag() { return (byte() & 1) != 0; }
+    // Little-endian; each part is read before the next (operand order is unspecified in C++).
+    std::uint16_t u16() {
+        const unsigned low = byte();
+        return static_cast<std::uint16_t>(low | (unsigned{byte()} << 8));
+    }
+    std::uint32_t u32() {
+        const std::uint32_t low = u16();
+        return low | (std::uint32_t{u16()} << 16);
+    }
+    std::uint64_t u64() {
+        const std::uint64_t low = u32();
+        return low | (std::uint64_t{u32()} << 32);
+    }
+    template <typename T, std::size_t N>
+    const T& from(const T (&table)[N]) {
+        return table[pick(N)];
+    }
+
+    // A short text: a length byte, then one byte per character; 0xFF introduces a raw 16-bit
+    // unit (unpaired surrogates included).
+    std::u16string text(std::size_t max_length = 24) {
+        const std::size_t length = pick(max_length + 1);
+        std::u16string out;
+        for (std::size_t i = 0; i < length; ++i) {
+            const std::uint8_t c = byte();
+            out += c == 0xFF ? static_cast<char16_t>(u16()) : static_cast<char16_t>(c);
+        }
+        return out;
+    }
+
+  private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t pos_ = 0;
+};
+
+// Ends the run with a message; libFuzzer keeps the input that got here.
+[[noreturn]] inline void violated(const std::string& what) {
+    std::fprintf(stderr, "fuzz invariant violated: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+}  // namespace tb::fuzz

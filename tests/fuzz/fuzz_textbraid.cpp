@@ -1,0 +1,730 @@
+// The worksheet function over a random workbook on the stand-in Excel, with arguments of every
+// kind a host can pass (arrays of any shape and bounds, references to cells, blocks, whole rows
+// and columns, objects that are no range, every error code) and faults injected into the host's
+// operations. Invariants:
+// - no crash and no sanitizer report;
+// - the result is a text, an error value, or a range whose value is an error (a cell in error);
+// - the help box comes only with fewer than four arguments, and such calls give #VALUE!; an
+//   error value among the first three arguments gives #VALUE!;
+// - once the result and the arguments are released and the add-in disconnected, no host object
+//   is alive;
+// - where the arguments are simple (texts, omitted ones, booleans, arrays and references of
+//   texts and cells the host shows as text), the result is the one an independent model of the
+//   join gives; with faults injected it is that result or #VALUE! (or anything, when a failed
+//   limit probe let the join run past the limit it would have stopped at).
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "server/host/connection.h"
+#include "server/host/excel_ops.h"
+#include "server/host/mod_globals.h"
+#include "server/worksheet/textbraid.h"
+#include "standin/excel.h"
+#include "tests/fuzz/fuzz_input.h"
+
+namespace {
+
+using tb::Array;
+using tb::Kind;
+using tb::ObjectRef;
+using tb::Value;
+using tb::fuzz::Input;
+using tb::fuzz::violated;
+using tb::standin::CellData;
+using tb::standin::Excel;
+using tb::standin::WorkbookData;
+
+constexpr std::size_t kCellLimit = 32767;
+// The stand-in gives no value for a block of more cells than this (it runs out of memory, as
+// Excel does), so a walk that reads such a block as a whole ends in #VALUE!.
+constexpr std::uint64_t kLargestValue = std::uint64_t{1} << 22;
+const std::int32_t kValueError = tb::xlerr::scode(tb::xlerr::value);
+
+const std::u16string_view kSheetNames[] = {u"Sheet1", u"My Sheet", u"S3"};
+
+// --- decoding ----------------------------------------------------------------------------------
+
+std::u16string LongOrShortText(Input& in) {
+    static const std::size_t lengths[] = {255, 256, 8192, 16383, 32766, 32767, 32768, 40000};
+    if (in.pick(8) != 0) return in.text();
+    const std::size_t length = in.from(lengths);
+    return std::u16string(length, in.flag() ? u'x' : u'"');
+}
+
+std::int32_t ExcelError(Input& in) {
+    static const std::int32_t numbers[] = {tb::xlerr::null_, tb::xlerr::div0, tb::xlerr::value,
+                                           tb::xlerr::ref,   tb::xlerr::name, tb::xlerr::num,
+                                           tb::xlerr::na};
+    return tb::xlerr::scode(in.from(numbers));
+}
+
+double FiniteNumber(Input& in) {
+    static const double numbers[] = {0.0,      -0.0,    1.0,  -1.0,  0.5,        1.5,
+                                     3.14159,  1e15,    1e-5, 1e21,  -1e300,     1e307,
+                                     4.9e-324, 45293.5, 60.0, 61.25, 2958465.99, 123456789012.345};
+    if (in.pick(4) != 0) return in.from(numbers);
+    const double raw = std::bit_cast<double>(in.u64());
+    return std::isfinite(raw) ? raw : 0.0;
+}
+
+double AnyNumber(Input& in) {
+    switch (in.pick(6)) {
+        case 0:
+            return std::numeric_limits<double>::infinity();
+        case 1:
+            return -std::numeric_limits<double>::infinity();
+        case 2:
+            return std::numeric_limits<double>::quiet_NaN();
+        case 3:
+            return std::bit_cast<double>(in.u64());
+        default:
+            return FiniteNumber(in);
+    }
+}
+
+WorkbookData MakeBook(Input& in) {
+    static const std::u16string_view formats[] = {u"General",
+                                                  u"0.00",
+                                                  u"@",
+                                                  u"m/d/yyyy",
+                                                  u"#,##0.00",
+                                                  u"0%",
+                                                  u";;;",
+                                                  u"0.00E+00",
+                                                  u"# ?/?",
+                                                  u"h:mm AM/PM",
+                                                  u"\"<\"@\">\"",
+                                                  u"[Red]0.0;-0;\"zero\";@",
+                                                  u"yyyy-mm-dd hh:mm:ss",
+                                                  u"$#,##0.00_);($#,##0.00)"};
+    WorkbookData book;
+    book.name = u"Fuzz.xlsx";
+    const std::size_t sheets = 1 + in.pick(3);
+    for (std::size_t s = 0; s < sheets; ++s) {
+        auto& sheet = book.sheets.emplace_back();
+        sheet.name = kSheetNames[s];
+        const std::size_t cells = in.pick(25);
+        for (std::size_t i = 0; i < cells; ++i) {
+            const auto row = static_cast<std::uint32_t>(in.pick(16) == 0 ? 40 : 1 + in.pick(8));
+            const auto column = static_cast<std::uint32_t>(1 + in.pick(6));
+            CellData& cell = sheet.at(row, column);
+            cell.format = in.from(formats);
+            switch (in.pick(8)) {
+                case 0:
+                    cell.value = Value();  // formatted but empty
+                    break;
+                case 1:
+                    cell.value = Value::string(in.text());
+                    break;
+                case 2:
+                    cell.value = Value::string(LongOrShortText(in));
+                    break;
+                case 3:
+                    cell.value = Value::string(u"");
+                    break;
+                case 4:
+                    cell.value = Value::number(FiniteNumber(in));
+                    break;
+                case 5:
+                    cell.value = Value::boolean(in.flag());
+                    break;
+                case 6:
+                    cell.value = Value::error(ExcelError(in));
+                    break;
+                default:
+                    const double day = in.u16();
+                    cell.value = Value::number(day + in.byte() / 256.0);
+                    cell.format = in.flag() ? u"m/d/yyyy" : u"d-mmm-yy h:mm";
+            }
+        }
+    }
+    return book;
+}
+
+// A plain reference to a rectangle of a sheet, as the model reads it.
+struct Ref {
+    std::size_t sheet = 0;
+    std::uint32_t top = 1, left = 1, bottom = 1, right = 1;
+    std::uint64_t area() const {
+        return std::uint64_t{bottom - top + 1} * std::uint64_t{right - left + 1};
+    }
+};
+
+struct Arg {
+    Arg(Value v, std::optional<Ref> r = std::nullopt) : value(std::move(v)), ref(r) {}
+    Value value;
+    std::optional<Ref> ref;  // set when value is a range object for this rectangle
+};
+
+std::u16string ColumnLetters(std::uint32_t column) {
+    std::u16string letters;
+    for (; column > 0; column = (column - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char16_t>(u'A' + (column - 1) % 26));
+    return letters;
+}
+
+std::u16string Number(std::uint64_t n) {
+    std::u16string digits;
+    do {
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
+        n /= 10;
+    } while (n > 0);
+    return digits;
+}
+
+std::u16string CellAddress(std::uint32_t row, std::uint32_t column) {
+    return ColumnLetters(column) + Number(row);
+}
+
+class Decoder {
+  public:
+    Decoder(Input& in, Excel& excel, const WorkbookData* book)
+        : in_(in), excel_(excel), book_(book) {}
+
+    Arg Argument(int depth = 0) {
+        switch (in_.pick(18)) {
+            case 0:
+                return {Value::missing()};
+            case 1:
+                return {Value()};
+            case 2:
+                return {Value::null()};
+            case 3:
+                return {Value::error(ErrorCode())};
+            case 4:
+                return {Value::boolean(in_.flag())};
+            case 5:
+                return {Value::byte(in_.byte())};
+            case 6:
+                return {Value::integer(static_cast<std::int16_t>(in_.u16()))};
+            case 7:
+                return {Value::long_(static_cast<std::int32_t>(in_.u32()))};
+            case 8:
+                return {Value::single(static_cast<float>(AnyNumber(in_)))};
+            case 9:
+                return {Value::number(AnyNumber(in_))};
+            case 10:
+                return {Value::currency(in_.flag() ? static_cast<std::int64_t>(in_.u64())
+                                                   : static_cast<std::int8_t>(in_.byte()) * 2500)};
+            case 11: {
+                tb::Decimal d;
+                d.scale = static_cast<std::uint8_t>(in_.pick(29));
+                d.negative = in_.flag();
+                d.hi = in_.flag() ? in_.u32() : 0;
+                d.lo = in_.u64();
+                return {Value::decimal(d)};
+            }
+            case 12:
+                return {Value::string(LongOrShortText(in_))};
+            case 13: {
+                static const double dates[] = {0.0,       1.0,       60.0,     61.5,
+                                               45293.75,  -1.5,      -657434., -657435.0,
+                                               2958465.5, 2958466.0, 1e300};
+                return {Value::date(in_.pick(8) == 0 ? AnyNumber(in_) : in_.from(dates))};
+            }
+            case 14:
+                return {Value::object(ObjectRef())};
+            case 15:
+                if (depth < 2) return {ArrayOf(depth)};
+                return {Value::string(in_.text())};
+            case 16:
+                return Reference();
+            default:
+                return {OtherObject()};
+        }
+    }
+
+  private:
+    std::int32_t ErrorCode() {
+        static const std::int32_t codes[] = {tb::hr::param_not_found, tb::hr::type_mismatch,
+                                             tb::hr::fail, tb::hr::ok, tb::hr::out_of_memory};
+        switch (in_.pick(4)) {
+            case 0:
+                return in_.from(codes);
+            case 1:
+                return static_cast<std::int32_t>(in_.u32());
+            default:
+                return ExcelError(in_);
+        }
+    }
+
+    Value ArrayOf(int depth) {
+        static const std::int32_t lowers[] = {1,
+                                              1,
+                                              0,
+                                              -3,
+                                              7,
+                                              std::numeric_limits<std::int32_t>::max(),
+                                              std::numeric_limits<std::int32_t>::min()};
+        std::vector<Array::Bound> bounds(1 + in_.pick(3));
+        std::size_t elements = 1;
+        for (auto& bound : bounds) {
+            bound.lower = in_.from(lowers);
+            bound.count = static_cast<std::uint32_t>(in_.pick(4));
+            elements *= bound.count;
+        }
+        std::vector<Value> values;
+        for (std::size_t i = 0; i < elements; ++i) {
+            Arg element = Argument(depth + 1);
+            values.push_back(std::move(element.value));
+        }
+        return Value::array(Array(std::move(bounds), std::move(values)));
+    }
+
+    Arg Reference() {
+        if (!book_) return {Value::object(ObjectRef())};
+        const std::uint32_t max_rows = excel_.max_rows();
+        const std::uint32_t max_columns = excel_.max_columns();
+        Ref ref;
+        ref.sheet = in_.pick(book_->sheets.size());
+        const std::size_t shape = in_.pick(16);
+        auto small = [this](std::size_t n) { return static_cast<std::uint32_t>(1 + in_.pick(n)); };
+        std::u16string address;
+        if (shape < 6) {  // one cell
+            ref.top = ref.bottom = small(10);
+            ref.left = ref.right = small(8);
+        } else if (shape < 11) {  // a block
+            ref.top = small(10);
+            ref.bottom = ref.top + small(10) - 1;
+            ref.left = small(8);
+            ref.right = ref.left + small(8) - 1;
+        } else if (shape == 11) {  // whole columns
+            ref.top = 1;
+            ref.bottom = max_rows;
+            ref.left = small(8);
+            ref.right = ref.left + small(3) - 1;
+            address = ColumnLetters(ref.left) + u":" + ColumnLetters(ref.right);
+        } else if (shape == 12 || shape == 13) {  // whole rows, or the whole sheet
+            ref.top = shape == 12 ? small(10) : 1;
+            ref.bottom = shape == 12 ? ref.top + small(3) - 1 : max_rows;
+            ref.left = 1;
+            ref.right = max_columns;
+            address = Number(ref.top) + u":" + Number(ref.bottom);
+        } else {  // at the far corner of the grid
+            ref.bottom = max_rows;
+            ref.right = max_columns;
+            ref.top = max_rows - static_cast<std::uint32_t>(in_.pick(3));
+            ref.left = max_columns - static_cast<std::uint32_t>(in_.pick(3));
+        }
+        if (address.empty()) {
+            address = CellAddress(ref.top, ref.left);
+            if (ref.area() > 1) address += u":" + CellAddress(ref.bottom, ref.right);
+        }
+        const std::u16string qualified =
+            u"'" + std::u16string(kSheetNames[ref.sheet]) + u"'!" + address;
+        try {
+            return {Value::object(excel_.range(qualified)), ref};
+        } catch (const tb::Failure&) {
+            violated("the stand-in refused the reference " + tb::utf8(qualified));
+        }
+    }
+
+    // Objects a host could hand over that are no plain range.
+    Value OtherObject() {
+        const std::size_t which = in_.pick(5);
+        if (which == 0) return Value::object(excel_.application());
+        if (!book_) return Value::object(ObjectRef());
+        namespace ops = tb::excel;
+        ObjectRef workbook =
+            ops::Workbooks_Item(ops::Application_Workbooks(excel_.application()), 1);
+        if (which == 1) return Value::object(workbook);
+        ObjectRef sheet = ops::Sheets_Item(ops::Workbook_Worksheets(workbook), 1);
+        if (which == 2) return Value::object(sheet);
+        Arg range = Reference();
+        return Value::object(which == 3 ? ops::Range_Rows(range.value.object_value())
+                                        : ops::Range_Columns(range.value.object_value()));
+    }
+
+    Input& in_;
+    Excel& excel_;
+    const WorkbookData* book_;
+};
+
+// --- the model ---------------------------------------------------------------------------------
+
+struct Expected {
+    // Beyond: the arguments lead somewhere the model does not follow.
+    enum class Kind { Text, ValueError, ErrorCell, Beyond } kind = Kind::ValueError;
+    std::u16string text;
+    Ref cell;  // for an error cell
+    std::int32_t code = 0;
+
+    static Expected Of(Kind k) {
+        Expected e;
+        e.kind = k;
+        return e;
+    }
+    static Expected Text(std::u16string t) {
+        Expected e = Of(Kind::Text);
+        e.text = std::move(t);
+        return e;
+    }
+};
+
+// The join as the function's contract describes it, for the arguments whose texts need no
+// conversion by the host: nothing when the arguments are beyond it.
+class Model {
+  public:
+    Model(const WorkbookData* book) : book_(book) {}
+
+    std::optional<Expected> Expect(std::span<const Arg> args) {
+        if (args.size() < 4) return Expected{};
+        // An error among the first three, also as the value of a referenced cell (a block too
+        // large for the host to give its value fails).
+        for (std::size_t i = 0; i < 3; ++i) {
+            const std::optional<Ref>& ref = args[i].ref;
+            if (args[i].value.is_error_value()) return Expected{};
+            if (ref && ref->area() == 1 && CellAt(*ref)->value.is_error()) return Expected{};
+            if (ref && ref->area() > kLargestValue) return Expected{};
+        }
+        const std::optional<bool> use_formats = Switch(args[2], false);
+        const std::optional<bool> ignore_empty = Switch(args[1], true);
+        if (!use_formats || !ignore_empty) return std::nullopt;
+        use_formats_ = *use_formats;
+        ignore_empty_ = *ignore_empty;
+
+        if (args[0].value.is_missing()) {
+            delimiter_.clear();
+        } else if (args[0].value.is_string()) {
+            delimiter_ = args[0].value.string_value();
+        } else if (args[0].ref && args[0].ref->area() == 1) {
+            const auto text = CellText(CellAt(*args[0].ref));
+            if (!text) return std::nullopt;
+            delimiter_ = *text;
+        } else {
+            return std::nullopt;
+        }
+
+        // The early check, from the number of items alone.
+        const std::span<const Arg> texts = args.subspan(3);
+        double count = 0;
+        for (const Arg& arg : texts) {
+            const Value& v = arg.value;
+            if (!v.is_missing() && !v.is_string() && !v.is_array() && !arg.ref) return std::nullopt;
+            count += arg.ref ? static_cast<double>(arg.ref->area()) : 1.0;
+        }
+        const double figure =
+            delimiter_.empty() ? count : (count - 1) * static_cast<double>(delimiter_.size());
+        if (!ignore_empty_ && figure > static_cast<double>(kCellLimit)) return Limit();
+
+        joined_.clear();
+        accepted_ = 0;
+        for (const Arg& arg : texts) {
+            std::optional<Expected> end;
+            if (arg.value.is_missing()) {
+                end = Accept(u"");
+            } else if (arg.value.is_string()) {
+                end = Accept(arg.value.string_value());
+            } else if (arg.value.is_array()) {
+                end = WalkArray(arg.value.array_value());
+            } else {
+                end = WalkRef(*arg.ref);
+            }
+            if (end && end->kind == Expected::Kind::Beyond) return std::nullopt;
+            if (end) return end;
+        }
+        return Expected::Text(joined_);
+    }
+
+  private:
+    static Expected Beyond() { return Expected::Of(Expected::Kind::Beyond); }
+    static Expected Limit() { return Expected::Text(std::u16string(tb::kCellLimitText)); }
+
+    static std::optional<bool> Switch(const Arg& arg, bool default_value) {
+        if (arg.value.is_missing()) return default_value;
+        if (arg.value.is_boolean()) return arg.value.boolean_value();
+        return std::nullopt;
+    }
+
+    const CellData* CellAt(const Ref& ref) const { return CellAt(ref.sheet, ref.top, ref.left); }
+    const CellData* CellAt(std::size_t sheet, std::uint32_t row, std::uint32_t column) const {
+        static const CellData empty;
+        const CellData* cell = book_->sheets[sheet].find(row, column);
+        return cell ? cell : &empty;
+    }
+
+    // The text a cell gives the join: its displayed text with formats, else its text value.
+    std::optional<std::u16string> CellText(const CellData* cell) const {
+        if (cell->value.is_empty()) return std::u16string();
+        if (use_formats_) {
+            try {
+                return Excel::display_text(cell->value, cell->format);
+            } catch (const tb::Failure&) {
+                return std::nullopt;
+            }
+        }
+        if (cell->value.is_string()) return cell->value.string_value();
+        return std::nullopt;
+    }
+
+    std::optional<Expected> Accept(const std::u16string& text) {
+        if (text.empty() && ignore_empty_) return std::nullopt;
+        if (accepted_++ > 0) joined_ += delimiter_;
+        joined_ += text;
+        if (joined_.size() > kCellLimit) return Limit();
+        return std::nullopt;
+    }
+
+    std::optional<Expected> WalkArray(const Array& array) {
+        if (array.dimensions() != 2 || array.lower(0) != 1 || array.lower(1) != 1) return Beyond();
+        for (const Value& element : array.elements()) {  // row by row
+            if (!element.is_string() && !element.is_empty()) return Beyond();
+            if (auto end = Accept(element.is_string() ? element.string_value() : u"")) return end;
+        }
+        return std::nullopt;
+    }
+
+    std::optional<Expected> Cell(const Ref& ref, std::uint32_t row, std::uint32_t column) {
+        const CellData* cell = CellAt(ref.sheet, row, column);
+        if (cell->value.is_error()) {
+            Expected error = Expected::Of(Expected::Kind::ErrorCell);
+            error.cell = Ref{ref.sheet, row, column, row, column};
+            error.code = cell->value.error_code();
+            return error;
+        }
+        const auto text = CellText(cell);
+        if (!text) return Beyond();
+        return Accept(*text);
+    }
+
+    std::optional<Expected> WalkRef(const Ref& ref) {
+        if (ref.area() == 1) return Cell(ref, ref.top, ref.left);
+        if (ref.area() > kLargestValue) return Expected{};
+        if (!ignore_empty_) {  // the early check keeps this walk short
+            for (std::uint32_t row = ref.top; row <= ref.bottom; ++row) {
+                for (std::uint32_t column = ref.left; column <= ref.right; ++column) {
+                    if (auto end = Cell(ref, row, column)) return end;
+                }
+            }
+            return std::nullopt;
+        }
+        // Empty texts are skipped: only the stored cells matter, row by row.
+        std::vector<std::uint64_t> keys;
+        for (const auto& [key, cell] : book_->sheets[ref.sheet].cells) {
+            const auto row = static_cast<std::uint32_t>(key >> 32);
+            const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+            if (row >= ref.top && row <= ref.bottom && column >= ref.left && column <= ref.right)
+                keys.push_back(key);
+        }
+        std::sort(keys.begin(), keys.end());
+        for (std::uint64_t key : keys) {
+            if (auto end = Cell(ref, static_cast<std::uint32_t>(key >> 32),
+                                static_cast<std::uint32_t>(key & 0xFFFFFFFFu)))
+                return end;
+        }
+        return std::nullopt;
+    }
+
+    const WorkbookData* book_;
+    bool use_formats_ = false;
+    bool ignore_empty_ = true;
+    std::u16string delimiter_;
+    std::u16string joined_;
+    std::size_t accepted_ = 0;
+};
+
+std::string Describe(const Value& v);
+
+// With TB_FUZZ_TRACE set, prints the decoded call (to read a reproducer).
+void Trace(bool legacy, const std::optional<WorkbookData>& book, std::span<const Arg> args) {
+    if (!std::getenv("TB_FUZZ_TRACE")) return;
+    std::fprintf(stderr, "profile %s\n", legacy ? "legacy" : "modern");
+    if (book) {
+        for (const auto& sheet : book->sheets) {
+            for (const auto& [key, cell] : sheet.cells) {
+                std::fprintf(stderr, "  %s!%s [%s] %s\n", tb::utf8(sheet.name).c_str(),
+                             tb::utf8(CellAddress(static_cast<std::uint32_t>(key >> 32),
+                                                  static_cast<std::uint32_t>(key & 0xFFFFFFFFu)))
+                                 .c_str(),
+                             tb::utf8(cell.format).c_str(), Describe(cell.value).c_str());
+            }
+        }
+    }
+    for (const Arg& arg : args) {
+        if (arg.ref) {
+            std::fprintf(stderr, "arg: %s!%s:%s\n", tb::utf8(kSheetNames[arg.ref->sheet]).c_str(),
+                         tb::utf8(CellAddress(arg.ref->top, arg.ref->left)).c_str(),
+                         tb::utf8(CellAddress(arg.ref->bottom, arg.ref->right)).c_str());
+        } else {
+            std::string detail;
+            try {
+                if (arg.value.is_object() && arg.value.object_value())
+                    detail = tb::utf8(tb::get(arg.value.object_value(), u"Address").string_value());
+            } catch (const tb::Failure& e) {
+                detail = e.what();
+            }
+            std::fprintf(stderr, "arg: %s %s\n", Describe(arg.value).c_str(), detail.c_str());
+        }
+    }
+}
+
+std::string Describe(const Value& v) {
+    switch (v.kind()) {
+        case Kind::String:
+            return "text of " + std::to_string(v.string_value().size()) + " characters \"" +
+                   tb::utf8(v.string_value().substr(0, 60)) + "\"";
+        case Kind::Error:
+            return "error " + std::to_string(v.error_code());
+        case Kind::Object:
+            return "an object";
+        default:
+            return "a value of kind " + std::to_string(static_cast<int>(v.kind()));
+    }
+}
+
+bool Matches(const Value& result, const Expected& expected) {
+    switch (expected.kind) {
+        case Expected::Kind::Text:
+            return result.is_string() && result.string_value() == expected.text;
+        case Expected::Kind::ValueError:
+            return result.is_error() && result.error_code() == kValueError;
+        case Expected::Kind::ErrorCell:
+            try {
+                if (!result.is_object()) return false;
+                const ObjectRef& cell = result.object_value();
+                const ObjectRef sheet = tb::excel::Range_Worksheet(cell);
+                return tb::get(cell, u"Address").string_value() ==
+                           u"$" + ColumnLetters(expected.cell.left) + u"$" +
+                               Number(expected.cell.top) &&
+                       tb::get(sheet, u"Name").string_value() == kSheetNames[expected.cell.sheet] &&
+                       tb::excel::Range_Value(cell).error_code() == expected.code;
+            } catch (const tb::Failure&) {
+                return false;
+            }
+        case Expected::Kind::Beyond:
+            break;
+    }
+    return false;
+}
+
+void Run(Input& in) {
+    const bool legacy = in.flag();
+    const bool open_book = in.pick(16) != 0;
+    const bool sink = in.flag();
+    const bool second_book = in.pick(4) == 0;
+    Excel excel(legacy ? tb::standin::Profile::Legacy : tb::standin::Profile::Modern);
+    std::optional<WorkbookData> book;
+    if (open_book) {
+        book = MakeBook(in);
+        excel.open(*book);
+        if (second_book) excel.add_new_workbook();
+    }
+    tb::OnConnection(excel.application(),
+                     sink ? tb::SinkFactory([] { return std::make_shared<tb::CExcelEvents>(); })
+                          : tb::SinkFactory());
+
+    std::vector<Arg> args;
+    {
+        Decoder decoder(in, excel, book ? &*book : nullptr);
+        const std::size_t count = in.pick(10);
+        for (std::size_t i = 0; i < count; ++i)
+            args.push_back(decoder.Argument());
+    }
+    Trace(legacy, book, args);
+    std::vector<Value> params;
+    for (const Arg& arg : args)
+        params.push_back(arg.value);
+
+    // The fault schedule, counted from here.
+    static const std::int32_t hresults[] = {tb::hr::fail, tb::hr::exception, tb::hr::type_mismatch,
+                                            tb::hr::out_of_memory, tb::hr::unknown_name};
+    const std::vector<std::u16string> operations = excel.operations();
+    bool evaluate_faulted = false;
+    const std::size_t faults = in.pick(3);
+    for (std::size_t i = 0; i < faults; ++i) {
+        const std::u16string& op = operations[in.pick(operations.size())];
+        const std::uint64_t nth = 1 + in.pick(64);
+        excel.fail_call(op, nth, in.from(hresults));
+        evaluate_faulted = evaluate_faulted || op == u"Application.Evaluate";
+    }
+    const bool unknown = in.pick(8) == 0;
+    if (unknown) {
+        const std::u16string& op = operations[in.pick(operations.size())];
+        excel.make_unknown(op);
+        evaluate_faulted = evaluate_faulted || op == u"Application.Evaluate";
+    }
+
+    // A budget: a walk over a whole column that a failed limit probe let through (the host
+    // would read every cell, slowly but correctly) ends after this many cells with #VALUE!.
+    constexpr std::uint64_t budget = 40000;
+    const std::uint64_t cells_before = excel.calls(u"Range.Cells");
+    excel.fail_call(u"Range.Cells", budget);
+
+    int boxes = 0;
+    tb::TEXTBRAID function([&boxes](const std::u16string& text, const std::u16string& title,
+                                    std::uint32_t style) {
+        ++boxes;
+        if (text != tb::TextBraidHelpText() || title != u"TEXTBRAID" || style != tb::kStopBoxStyle)
+            violated("a box other than the help box");
+    });
+    Value result = function(params);
+    excel.clear_faults();
+    if (std::getenv("TB_FUZZ_TRACE"))
+        std::fprintf(stderr, "result: %s, %d box(es)\n", Describe(result).c_str(), boxes);
+    const bool faulted =
+        faults > 0 || unknown || excel.calls(u"Range.Cells") - cells_before >= budget;
+
+    // The kind of the result.
+    if (result.is_object()) {
+        if (!result.object_value()) violated("the result is an empty object reference");
+        if (!tb::excel::Range_Value(result.object_value()).is_error())
+            violated("the result is a range whose value is no error");
+    } else if (!result.is_string() && !result.is_error()) {
+        violated("the result is " + Describe(result));
+    }
+    const bool value_error = result.is_error() && result.error_code() == kValueError;
+    if (boxes > 1 || (boxes == 1 && params.size() >= 4)) violated("a help box too many");
+    if (params.size() < 4 && (!value_error || (!faulted && boxes != 1)))
+        violated("a call with too few arguments gave " + Describe(result));
+    for (std::size_t i = 0; i < 3 && i < params.size(); ++i) {
+        if (params[i].is_error_value() && !value_error)
+            violated("an error among the first three arguments gave " + Describe(result));
+    }
+
+    // The model.
+    {
+        Model model(book ? &*book : nullptr);
+        if (const std::optional<Expected> expected = model.Expect(args)) {
+            const bool limit =
+                expected->kind == Expected::Kind::Text && expected->text == tb::kCellLimitText;
+            const bool ok = Matches(result, *expected) ||
+                            (faulted && (value_error || (limit && evaluate_faulted)));
+            if (!ok) {
+                violated("the join gave " + Describe(result) + " where the model expects " +
+                         (expected->kind == Expected::Kind::Text
+                              ? Describe(Value::string(expected->text))
+                          : expected->kind == Expected::Kind::ValueError
+                              ? std::string("#VALUE!")
+                              : "the error cell " + tb::utf8(CellAddress(expected->cell.top,
+                                                                         expected->cell.left))) +
+                         (faulted ? " (faults injected)" : ""));
+            }
+        }
+    }
+
+    result = Value();
+    params.clear();
+    args.clear();
+    tb::OnDisconnection();
+    if (excel.live_objects() != 0)
+        violated(std::to_string(excel.live_objects()) + " host objects left alive");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Input in(std::span<const std::uint8_t>(data, size));
+    Run(in);
+    return 0;
+}
