@@ -1,0 +1,269 @@
+// xlstandin: a stand-in Excel application for Windows. It loads add-ins the way Excel does at
+// start-up (Automation add-ins from the current user's OPEN chain, COM add-ins with LoadBehavior
+// 3, connected through IDTExtensibility2 with its Application object), opens a workbook with
+// the stand-in object model, and evaluates formulas, calling functions it does not know on the
+// Automation add-ins through IDispatch as Excel does. Its command line and output are those of
+// the native `textbraid` command, so both can be run on the same cases and compared:
+//
+//   xlstandin eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]
+//                  [--json] FORMULA
+//   xlstandin calc FILE.xlsx [--json]
+//
+// --disconnected starts without the COM add-ins. Exit codes: 0 when the formulas were evaluated
+// (an error value as a result included); 2 for a bad command line, an unreadable workbook, an
+// unknown sheet or a formula that does not parse; 3 when, at shutdown, an add-in kept objects of
+// the application or its own server alive.
+#include <fcntl.h>
+#include <io.h>
+#include <objbase.h>
+#include <shellapi.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/com/bridge.h"
+#include "standin/excel.h"
+#include "standin/xlsx/xlsx_reader.h"
+#include "tests/wine/com/standin_dispatch.h"
+#include "tools/output.h"
+#include "tools/winexcel/addins.h"
+#include "tools/winexcel/box_capture.h"
+
+namespace {
+
+using namespace tb;
+
+constexpr int kBadInput = 2;
+constexpr int kLeak = 3;
+
+class UsageError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+const char* const kUsage =
+    "usage: xlstandin eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] "
+    "[--disconnected] [--json] FORMULA\n"
+    "       xlstandin calc FILE.xlsx [--json]";
+
+struct Options {
+    std::string command;
+    std::optional<std::string> workbook;
+    std::optional<std::string> sheet;
+    bool legacy = false;
+    bool disconnected = false;
+    bool json = false;
+    std::optional<std::string> formula;
+};
+
+// The same command line as the native command's.
+Options parse_command_line(const std::vector<std::string>& argv) {
+    if (argv.size() < 2) throw UsageError("no command given");
+    Options options;
+    options.command = argv[1];
+    if (options.command != "eval" && options.command != "calc") {
+        throw UsageError("unknown command '" + options.command + "'");
+    }
+    std::vector<std::string> positional;
+    for (std::size_t i = 2; i < argv.size(); ++i) {
+        const std::string& arg = argv[i];
+        auto value_of = [&](const char* name) {
+            if (i + 1 >= argv.size()) throw UsageError(std::string(name) + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--json") {
+            options.json = true;
+        } else if (arg == "--workbook" && options.command == "eval") {
+            options.workbook = value_of("--workbook");
+        } else if (arg == "--sheet" && options.command == "eval") {
+            options.sheet = value_of("--sheet");
+        } else if (arg == "--legacy-host" && options.command == "eval") {
+            options.legacy = true;
+        } else if (arg == "--disconnected" && options.command == "eval") {
+            options.disconnected = true;
+        } else if (arg == "--") {
+            for (++i; i < argv.size(); ++i)
+                positional.push_back(argv[i]);
+        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+            throw UsageError("unknown option '" + arg + "'");
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 1) {
+        throw UsageError(options.command == "eval" ? "eval takes one FORMULA"
+                                                   : "calc takes one FILE.xlsx");
+    }
+    if (options.command == "eval") {
+        options.formula = positional[0];
+    } else {
+        options.workbook = positional[0];
+    }
+    return options;
+}
+
+// The process's arguments as UTF-8, whatever the ANSI code page.
+std::vector<std::string> utf8_arguments() {
+    std::vector<std::string> args;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return args;
+    for (int i = 0; i < count; ++i) {
+        const std::wstring_view w(wide[i]);
+        args.push_back(utf8(std::u16string(w.begin(), w.end())));
+    }
+    LocalFree(wide);
+    return args;
+}
+
+std::size_t sheet_index(const standin::WorkbookData& book, const std::string& name) {
+    const std::u16string wanted = utf16(name);
+    for (std::size_t i = 0; i < book.sheets.size(); ++i) {
+        if (iequals(book.sheets[i].name, wanted)) return i;
+    }
+    throw UsageError("the workbook has no sheet named '" + name + "'");
+}
+
+// One run of the application: COM, the stand-in Excel served over COM, the add-ins, and the
+// checks at shutdown.
+class Application {
+  public:
+    explicit Application(standin::Profile profile) : excel_(profile) {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        wine::serve_standin_over_com();
+        IDispatch* application = wine::dispatch_for(excel_.application());
+        host_.emplace(application, std::cerr);
+        application->Release();
+    }
+    ~Application() {
+        host_.reset();
+        CoUninitialize();
+    }
+    Application(const Application&) = delete;
+    Application& operator=(const Application&) = delete;
+
+    void start(bool com_addins) {
+        const winexcel::AddinListing listing = winexcel::read_listing();
+        winexcel::trace("options " +
+                        utf8(std::u16string(listing.version.begin(), listing.version.end())));
+        if (com_addins) host_->connect_com_addins(listing.com);
+        host_->create_automation_addins(listing.automation);
+    }
+    void startup_complete() { host_->startup_complete(); }
+
+    standin::Excel& excel() { return excel_; }
+
+    tools::Outcome evaluate(std::u16string_view formula) {
+        tools::Outcome outcome;
+        outcome.result = excel_.evaluate(
+            formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
+                return host_->resolve(name, args, result);
+            });
+        outcome.boxes = boxes_.take();
+        return outcome;
+    }
+
+    // Shuts the add-ins down; false when anything they were handed, or their servers, is
+    // still alive afterwards.
+    bool shutdown() {
+        host_->shutdown();
+        const std::int64_t objects = excel_.live_objects();
+        const std::int64_t wrappers = wine::live_dispatch_objects();
+        const std::vector<std::wstring> busy = host_->servers_still_in_use();
+        winexcel::trace("events WorkbookOpen " +
+                        std::to_string(excel_.events_raised(u"WorkbookOpen")) + " NewWorkbook " +
+                        std::to_string(excel_.events_raised(u"NewWorkbook")) + " delivered " +
+                        std::to_string(wine::events_delivered()));
+        winexcel::trace("alive " + std::to_string(objects) + " " + std::to_string(wrappers) +
+                        " servers " + std::to_string(busy.size()));
+        bool clean = true;
+        if (objects != 0 || wrappers != 0) {
+            std::cerr << "xlstandin: at shutdown " << objects << " stand-in objects and "
+                      << wrappers << " of their COM wrappers are still alive\n";
+            clean = false;
+        }
+        for (const std::wstring& progid : busy) {
+            std::cerr << "xlstandin: at shutdown the server of "
+                      << utf8(std::u16string(progid.begin(), progid.end()))
+                      << " still holds objects (DllCanUnloadNow)\n";
+            clean = false;
+        }
+        CoFreeUnusedLibrariesEx(0, 0);
+        return clean;
+    }
+
+  private:
+    standin::Excel excel_;
+    winexcel::BoxCapture boxes_;
+    std::optional<winexcel::AddinHost> host_;
+};
+
+int run_eval(const Options& options) {
+    // The workbook is read before anything starts, so a bad one ends the run quietly.
+    std::optional<standin::WorkbookData> book;
+    std::size_t sheet = 0;
+    if (options.workbook) {
+        book = standin::read_xlsx(*options.workbook);
+        if (options.sheet) sheet = sheet_index(*book, *options.sheet);
+    } else if (options.sheet) {
+        throw UsageError("--sheet needs --workbook");
+    }
+    Application app(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
+    app.start(!options.disconnected);
+    if (book) {
+        app.excel().open(std::move(*book));
+        app.excel().set_active_sheet(0, sheet);
+    } else {
+        app.excel().add_new_workbook();  // Excel starts with a new workbook
+    }
+    app.startup_complete();
+    const tools::Outcome outcome = app.evaluate(utf16(*options.formula));
+    tools::print(std::cout, std::cerr, outcome, options.json, std::nullopt);
+    std::cout.flush();
+    return app.shutdown() ? 0 : kLeak;
+}
+
+int run_calc(const Options& options) {
+    standin::WorkbookData data = standin::read_xlsx(*options.workbook);
+    Application app(standin::Profile::Modern);
+    app.start(true);
+    app.excel().open(std::move(data));
+    app.startup_complete();
+    // Formula cells in sheet order, then row by row.
+    const standin::WorkbookData& book = app.excel().workbook(0);
+    for (std::size_t s = 0; s < book.sheets.size(); ++s) {
+        for (const tools::FormulaCell& cell : tools::textbraid_cells(book.sheets[s])) {
+            app.excel().set_active_sheet(0, s);
+            const tools::Outcome outcome = app.evaluate(cell.formula);
+            tools::print(std::cout, std::cerr, outcome, options.json,
+                         tools::cell_name(book.sheets[s].name, cell.row, cell.column));
+        }
+    }
+    std::cout.flush();
+    return app.shutdown() ? 0 : kLeak;
+}
+
+}  // namespace
+
+int main() {
+    // Bytes out as they are: UTF-8, and "\n" without a carriage return, as the native command.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    try {
+        const Options options = parse_command_line(utf8_arguments());
+        return options.command == "eval" ? run_eval(options) : run_calc(options);
+    } catch (const UsageError& e) {
+        std::cerr << "xlstandin: " << e.what() << "\n" << kUsage << "\n";
+        return kBadInput;
+    } catch (const tb::Failure& e) {
+        std::cerr << "xlstandin: the formula does not parse: " << e.what() << "\n";
+        return kBadInput;
+    } catch (const std::exception& e) {
+        std::cerr << "xlstandin: " << e.what() << "\n";
+        return kBadInput;
+    }
+}
