@@ -328,7 +328,12 @@ void CheckRun(const Request& request, const Registry& before, const Registry& af
         if (change.write && !(change.value == Stored{u"REG_SZ", RegValue::String(entry)})) {
             violated("a write of something other than the entry at " + narrow(change.path));
         }
-        if (change.write && change.before && !before.unreadable.contains(UpperCase(change.path))) {
+        // A value that cannot be read ends the chain like a missing one, and so does a read
+        // whose shell could not be created: the entry then takes that name.
+        const bool read_failed =
+            before.unreadable.contains(UpperCase(change.path)) ||
+            (after.failingCreation > 0 && after.creations >= after.failingCreation);
+        if (change.write && change.before && !read_failed) {
             violated("a write over a readable value at " + narrow(change.path));
         }
         if (!change.write && !matches_entry(change.value.data)) {
