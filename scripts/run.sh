@@ -1,15 +1,79 @@
 #!/usr/bin/env bash
-# The main job: sets up the machine, builds the add-in's native tools and evaluates every
-# TEXTBRAID formula of the sample workbook with the stand-in Excel.
+# The main job: sets up the machine, builds the native `textbraid` command and the Windows
+# deliverables (TextBraid.dll, AddinSetup.exe) with the stand-in Excel application, then, under
+# Wine in a fresh prefix with a virtual display, installs the add-in the way a user would
+# (regsvr32, AddinSetup, the COM add-in entry) and lets the stand-in Excel evaluate every
+# TEXTBRAID formula of the sample workbook through the real DLL. It ends by comparing those
+# results with the native `textbraid calc` on the same workbook; a difference fails the job.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+root=$PWD
+out=$root/build/mingw32/demo
 
-cmake --preset release >/dev/null
-cmake --build --preset release --target textbraid
+# Inside Wine (called by this script through scripts/with-wine.sh).
+if [ "${1:-}" = "--in-wine" ]; then
+  w32=$root/build/mingw32
+  options='HKCU\Software\Microsoft\Office\16.0\Excel\Options'
+  wine regsvr32 /s "$w32/server/com/TextBraid.dll"
+  # The installer lists the add-in only where Excel's Options key exists; Excel makes that key
+  # the first time it runs, so it is made here as Excel would have.
+  wine reg add "$options" /f >/dev/null
+  wine "$w32/installer/AddinSetup.exe" kzTEXTBRAID.TEXTBRAID EXCEL 0
+  wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
+    /v LoadBehavior /t REG_DWORD /d 3 /f >/dev/null
+  wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
+    /v FriendlyName /d TextBraid /f >/dev/null
+  wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
+    /v Description /d "Concatenates Excel Cell Ranges." /f >/dev/null
+  cd "$out"
+  wine "$w32/tools/winexcel/xlstandin.exe" calc sample.xlsx >wine.out 2>wine.err
+  exit 0
+fi
 
-out=build/release/sample
-mkdir -p "$out"
+log=$root/build/run.log
+mkdir -p build "$out"
+quietly() {  # runs a step with its output in the log; shows the log when it fails
+  if ! "$@" >>"$log" 2>&1; then
+    echo "run.sh: '$*' failed; its output:" >&2
+    tail -40 "$log" >&2
+    exit 1
+  fi
+}
+: >"$log"
+quietly scripts/setup.sh
+quietly cmake --preset release
+quietly cmake --build --preset release --target textbraid
+quietly cmake --preset mingw32
+quietly cmake --build --preset mingw32 --target TextBraid AddinSetup xlstandin
+
 python3 tools/make_sample_workbook.py "$out/sample.xlsx"
-echo "== TEXTBRAID formulas of the sample workbook (stand-in Excel, native) =="
-build/release/tools/textbraid calc "$out/sample.xlsx"
+quietly scripts/with-wine.sh build/mingw32/demo-prefix "$0" --in-wine
+
+# Each formula of the sample workbook with the result the stand-in Excel got from the DLL.
+echo "== TEXTBRAID formulas of the sample workbook: TextBraid.dll in the stand-in Excel under Wine =="
+python3 - "$out/wine.out" <<'PY'
+import html, re, sys
+sys.path.insert(0, "tools")
+from make_sample_workbook import sample_book
+formulas = {}
+for sheet in sample_book().sheets:
+    for (row, col), xml in sheet.cells.items():
+        m = re.search(r"<f>(.*?)</f>", xml)
+        if m:
+            name = sheet.name if re.fullmatch(r"[A-Za-z0-9_.]+", sheet.name) else "'%s'" % sheet.name
+            formulas[f"{name}!{chr(64 + col)}{row}"] = "=" + html.unescape(m.group(1))
+for line in open(sys.argv[1], encoding="utf-8").read().splitlines():
+    cell, _, result = line.partition("\t")
+    print(f"{cell:<13} {formulas.get(cell, '?'):<52} -> {result}")
+PY
+sed 's/^/  (help box) /' "$out/wine.err"
+
+build/release/tools/textbraid calc "$out/sample.xlsx" >"$out/native.out" 2>"$out/native.err"
+if cmp -s "$out/native.out" "$out/wine.out" && cmp -s "$out/native.err" "$out/wine.err"; then
+  echo "== Native textbraid calc on the same workbook: identical results =="
+else
+  echo "== Native textbraid calc on the same workbook: DIFFERENT results (native < > DLL under Wine) =="
+  diff "$out/native.out" "$out/wine.out" || true
+  diff "$out/native.err" "$out/wine.err" || true
+  exit 1
+fi
