@@ -15,6 +15,10 @@ namespace tb::com {
 namespace {
 
 constexpr DISPID kDispidTextBraid = 0x60030004;
+// IDTExtensibility2's members, in slot order.
+constexpr DISPID kOnConnection = 1;
+constexpr DISPID kOnDisconnection = 2;
+constexpr DISPID kOnBeginShutdown = 5;
 
 // The type information an object answers IDispatch with, loaded on first use.
 class TypeInfoCache {
@@ -229,14 +233,40 @@ class ConnectExcelObject final : public _ConnectExcel, public IDTExtensibility2 
                                             DISPID* ids) override {
         return get_ids_of_names(extensibility_info_, riid, names, count, ids);
     }
+    // Written by hand like TEXTBRAID's: the automation runtime mishandles the by-reference
+    // SAFEARRAY parameter these members share (it fails or writes through it). Only the
+    // Application argument is used; the others are accepted as they come.
     HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID riid, LCID, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
                                      UINT* arg_error) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        if (dispid < kOnConnection || dispid > kOnBeginShutdown) return DISP_E_MEMBERNOTFOUND;
+        if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
         if (!params) return E_POINTER;
+        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+        const UINT expected = dispid == kOnConnection ? 4 : dispid == kOnDisconnection ? 2 : 1;
+        if (params->cArgs != expected) return DISP_E_BADPARAMCOUNT;
+        if (!params->rgvarg) return E_POINTER;
+        if (result) VariantInit(result);
+        if (dispid != kOnConnection)
+            return dispid == kOnDisconnection ? OnDisconnection(ext_dm_HostShutdown, nullptr)
+                                              : S_OK;
         return guarded([&] {
-            return DispInvoke(static_cast<IDTExtensibility2*>(this), extensibility_info_.get(),
-                              dispid, flags, params, result, exception, arg_error);
+            // rgvarg holds the arguments right to left: Application is the last.
+            Value application;
+            try {
+                application = to_value(params->rgvarg[3]);
+            } catch (const Failure&) {
+                if (arg_error) *arg_error = 0;
+                return DISP_E_TYPEMISMATCH;
+            }
+            if (!application.is_object() && !application.is_empty() && !application.is_null()) {
+                if (arg_error) *arg_error = 0;
+                return DISP_E_TYPEMISMATCH;
+            }
+            tb::OnConnection(application.is_object() ? application.object_value() : ObjectRef(),
+                             create_sink);
+            return S_OK;
         });
     }
 
@@ -259,7 +289,7 @@ class ConnectExcelObject final : public _ConnectExcel, public IDTExtensibility2 
     ~ConnectExcelObject() = default;
     ObjectCount count_;
     ULONG refs_ = 1;
-    TypeInfoCache extensibility_info_{IID_IDTExtensibility2, true};
+    TypeInfoCache extensibility_info_{IID_IDTExtensibility2, false};
 };
 
 template <class T>

@@ -236,6 +236,75 @@ TEST(Connection, HostWithoutApplicationInterfaceLeavesTheAddinDisconnected) {
     EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
 }
 
+TEST(Connection, LateBoundThroughIDispatch) {
+    ComHost host;
+    com_ptr<IDispatch> late;
+    ASSERT_EQ(host.connect->QueryInterface(IID_IDispatch, late.put_void()), S_OK);
+    auto id_of = [&](const wchar_t* member) {
+        DISPID id = DISPID_UNKNOWN;
+        LPOLESTR name = const_cast<LPOLESTR>(member);
+        EXPECT_EQ(late->GetIDsOfNames(IID_NULL, &name, 1, 1033, &id), S_OK);
+        return id;
+    };
+    SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    VARIANT args[4];  // right to left: custom, AddInInst, ConnectMode, Application
+    args[0].vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
+    args[0].pparray = &custom;
+    args[1].vt = VT_DISPATCH;
+    args[1].pdispVal = nullptr;
+    args[2].vt = VT_I4;
+    args[2].lVal = ext_cm_Startup;
+    args[3].vt = VT_DISPATCH;
+    args[3].pdispVal = host.application.get();
+    DISPPARAMS params{args, nullptr, 4, 0};
+    EXPECT_EQ(late->Invoke(id_of(L"OnConnection"), IID_NULL, 1033, DISPATCH_METHOD, &params,
+                           nullptr, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"tl,tr");
+    DISPPARAMS one{args, nullptr, 1, 0};
+    for (const wchar_t* member : {L"OnAddInsUpdate", L"OnStartupComplete", L"OnBeginShutdown"})
+        EXPECT_EQ(late->Invoke(id_of(member), IID_NULL, 1033, DISPATCH_METHOD, &one, nullptr,
+                               nullptr, nullptr),
+                  S_OK);
+    args[1].vt = VT_I4;
+    args[1].lVal = ext_dm_HostShutdown;
+    DISPPARAMS two{args, nullptr, 2, 0};
+    EXPECT_EQ(late->Invoke(id_of(L"OnDisconnection"), IID_NULL, 1033, DISPATCH_METHOD, &two,
+                           nullptr, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
+    EXPECT_EQ(late->Invoke(id_of(L"OnStartupComplete"), IID_NULL, 1033, DISPATCH_METHOD, nullptr,
+                           nullptr, nullptr, nullptr),
+              E_POINTER);
+    DISPPARAMS three{args, nullptr, 3, 0};
+    EXPECT_EQ(late->Invoke(id_of(L"OnConnection"), IID_NULL, 1033, DISPATCH_METHOD, &three, nullptr,
+                           nullptr, nullptr),
+              DISP_E_BADPARAMCOUNT);
+    EXPECT_EQ(late->Invoke(9, IID_NULL, 1033, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
+              DISP_E_MEMBERNOTFOUND);
+    DISPID named = 0;
+    DISPPARAMS with_name{args, &named, 1, 1};
+    EXPECT_EQ(late->Invoke(id_of(L"OnBeginShutdown"), IID_NULL, 1033, DISPATCH_METHOD, &with_name,
+                           nullptr, nullptr, nullptr),
+              DISP_E_NONAMEDARGS);
+    SafeArrayDestroy(custom);
+}
+
+// A host call that fails reaches the DLL as DISP_E_EXCEPTION with the cause in EXCEPINFO; the
+// call answers #VALUE! and still releases every object.
+TEST(HostFailures, ReportedThroughExcepInfo) {
+    for (const char16_t* operation :
+         {u"Application.Intersect", u"Range.Value2", u"Workbooks.Count", u"Range.Worksheet"}) {
+        ComHost host;
+        ASSERT_EQ(host.connect_addin(), S_OK);
+        const std::int64_t live = host.excel.live_objects();
+        host.excel.fail_call(operation, 1, static_cast<std::int32_t>(0x800A03EC));
+        EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F2)")), u"#VALUE!")
+            << utf8(operation);
+        EXPECT_EQ(host.excel.live_objects(), live);
+    }
+}
+
 // Argument kinds that Automation clients send besides what the stand-in's evaluator produces.
 TEST(ArgumentKinds, ByReferenceNullAndUnusualArrays) {
     ComHost host;
