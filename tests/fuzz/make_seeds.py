@@ -2,8 +2,8 @@
 """Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/<target>/ (or the folder
 given). The TEXTBRAID and installer seeds are byte strings in the order the targets read their
 input (tests/fuzz/fuzz_input.h: one byte per choice, taken modulo the number of choices); the
-.xlsx seeds are small workbooks written with the sample workbook's writer, and cut or damaged
-copies of them.
+.xlsx seeds are small workbooks written with the sample workbook's writer, cut or damaged
+copies of them, and their parts as text ("=== <name>" lines), which the target packs itself.
 
 Usage: make_seeds.py [OUTDIR]    (Python 3 standard library only)
 """
@@ -267,7 +267,9 @@ def xlsx_seeds():
     seeds["cut_directory"] = tiny[: tiny.rfind(b"PK\x01\x02")]
     seeds["no_end_record"] = tiny[:-22]
     damaged = bytearray(tiny)
-    damaged[len(damaged) // 3] ^= 0xFF  # inside a compressed part
+    with zipfile.ZipFile(io.BytesIO(tiny)) as z:  # inside the compressed sheet
+        sheet = z.getinfo("xl/worksheets/sheet1.xml")
+    damaged[sheet.header_offset + 30 + len(sheet.filename) + 10] ^= 0xFF
     seeds["damaged_part"] = bytes(damaged)
     stored = io.BytesIO()
     with zipfile.ZipFile(io.BytesIO(tiny)) as source, zipfile.ZipFile(stored, "w") as target:
@@ -275,6 +277,11 @@ def xlsx_seeds():
             target.writestr(zipfile.ZipInfo(info.filename, info.date_time),
                             source.read(info.filename))
     seeds["stored.xlsx"] = stored.getvalue()
+    # The parts as text, which the target packs into a zip itself (checksums included).
+    for name, data in [("tiny.parts", tiny), ("sample.parts", seeds["sample.xlsx"])]:
+        with zipfile.ZipFile(io.BytesIO(data)) as z:
+            seeds[name] = b"\n".join(b"=== " + i.filename.encode() + b"\n" + z.read(i.filename)
+                                     for i in z.infolist())
     return seeds
 
 
