@@ -678,8 +678,12 @@ void Run(Input& in) {
     // The kind of the result.
     if (result.is_object()) {
         if (!result.object_value()) violated("the result is an empty object reference");
-        if (!tb::excel::Range_Value(result.object_value()).is_error())
-            violated("the result is a range whose value is no error");
+        try {
+            if (!tb::excel::Range_Value(result.object_value()).is_error())
+                violated("the result is a range whose value is no error");
+        } catch (const tb::Failure& e) {
+            violated(std::string("the result is an object that is no range: ") + e.what());
+        }
     } else if (!result.is_string() && !result.is_error()) {
         violated("the result is " + Describe(result));
     }
