@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds both presets and runs every test: native (ASan/UBSan) and,
-# under Wine, the 32-bit Windows build.
+# Sets up the machine, builds the presets and runs every test: native (ASan/UBSan), a bounded
+# fuzz run, and, under Wine, the 32-bit Windows build.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,6 +8,11 @@ scripts/setup.sh
 cmake --preset native >/dev/null
 cmake --build --preset native
 ctest --preset native -j2
+
+# libFuzzer targets (clang, ASan/UBSan): regression inputs, then 25 seconds per target.
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+tests/fuzz/run_bounded.sh build/fuzz 25
 
 cmake --preset mingw32 >/dev/null
 cmake --build --preset mingw32
