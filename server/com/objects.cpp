@@ -112,10 +112,8 @@ class TextBraidObject final : public _TEXTBRAID {
             unique_variant answer;
             SAFEARRAY* list = args.get();
             const HRESULT hr = TEXTBRAID(&list, answer.get());
-            if (SUCCEEDED(hr) && result) {
-                VariantClear(result);
-                answer.release_to(result);
-            }
+            // The caller's result VARIANT is an out-parameter: written, never freed here.
+            if (SUCCEEDED(hr) && result) answer.release_to(result);
             return hr;
         });
     }
