@@ -16,4 +16,5 @@ tests/fuzz/run_bounded.sh build/fuzz 25
 
 cmake --preset mingw32 >/dev/null
 cmake --build --preset mingw32
+cmake --build --preset mingw32 --target dist  # the release zip, installed by a Wine test
 scripts/with-wine.sh build/mingw32/wineprefix ctest --preset mingw32
