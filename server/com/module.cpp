@@ -196,22 +196,11 @@ bool can_unload() {
     return g_objects == 0 && g_locks == 0;
 }
 
-com_ptr<ITypeInfo> type_info(REFIID iid, bool vtable) {
+com_ptr<ITypeInfo> type_info(REFIID iid) {
     auto library = load_type_library();
     com_ptr<ITypeInfo> info;
     check(library->GetTypeInfoOfGuid(iid, info.put()), "GetTypeInfoOfGuid");
-    if (!vtable) return info;
-    TYPEATTR* attr = nullptr;
-    check(info->GetTypeAttr(&attr), "GetTypeAttr");
-    const bool dual_dispatch =
-        attr->typekind == TKIND_DISPATCH && (attr->wTypeFlags & TYPEFLAG_FDUAL);
-    info->ReleaseTypeAttr(attr);
-    if (!dual_dispatch) return info;
-    HREFTYPE href = 0;
-    check(info->GetRefTypeOfImplType(static_cast<UINT>(-1), &href), "GetRefTypeOfImplType");
-    com_ptr<ITypeInfo> vtable_info;
-    check(info->GetRefTypeInfo(href, vtable_info.put()), "GetRefTypeInfo");
-    return vtable_info;
+    return info;
 }
 
 }  // namespace tb::com

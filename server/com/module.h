@@ -21,9 +21,8 @@ void object_destroyed();
 void lock_server(bool lock);
 bool can_unload();
 
-// The type information of an interface of the embedded type library; the dual interfaces'
-// vtable part when vtable is true (what ITypeInfo::Invoke needs).
-com_ptr<ITypeInfo> type_info(REFIID iid, bool vtable);
+// The type information of an interface of the embedded type library.
+com_ptr<ITypeInfo> type_info(REFIID iid);
 
 // Counts one live object for as long as it exists; COM classes embed it.
 struct ObjectCount {

@@ -23,15 +23,14 @@ constexpr DISPID kOnBeginShutdown = 5;
 // The type information an object answers IDispatch with, loaded on first use.
 class TypeInfoCache {
   public:
-    TypeInfoCache(const IID& iid, bool vtable) : iid_(iid), vtable_(vtable) {}
+    explicit TypeInfoCache(const IID& iid) : iid_(iid) {}
     ITypeInfo* get() {
-        if (!info_) info_ = type_info(iid_, vtable_);
+        if (!info_) info_ = type_info(iid_);
         return info_.get();
     }
 
   private:
     const IID& iid_;
-    bool vtable_;
     com_ptr<ITypeInfo> info_;
 };
 
@@ -140,7 +139,7 @@ class TextBraidObject final : public _TEXTBRAID {
     ~TextBraidObject() = default;
     ObjectCount count_;
     ULONG refs_ = 1;
-    TypeInfoCache dispatch_info_{IID__TEXTBRAID, false};
+    TypeInfoCache dispatch_info_{IID__TEXTBRAID};
     tb::TEXTBRAID function_{show_help_box};
 };
 
@@ -185,7 +184,7 @@ class ExcelEventsObject final : public _CExcelEvents {
     ~ExcelEventsObject() = default;
     ObjectCount count_;
     ULONG refs_ = 1;
-    TypeInfoCache dispatch_info_{IID__CExcelEvents, false};
+    TypeInfoCache dispatch_info_{IID__CExcelEvents};
     // Subscribes to the events of gExcelApp's Application (when set) for the object's lifetime.
     tb::CExcelEvents logic_;
 };
@@ -287,7 +286,7 @@ class ConnectExcelObject final : public _ConnectExcel, public IDTExtensibility2 
     ~ConnectExcelObject() = default;
     ObjectCount count_;
     ULONG refs_ = 1;
-    TypeInfoCache extensibility_info_{IID_IDTExtensibility2, false};
+    TypeInfoCache extensibility_info_{IID_IDTExtensibility2};
 };
 
 template <class T>
