@@ -21,6 +21,9 @@ constexpr std::size_t application_formula_limit = 255;
 constexpr std::size_t cell_formula_limit = 8192;
 constexpr std::size_t text_literal_limit = 255;
 constexpr std::size_t cell_text_limit = 32767;
+// Nesting of parentheses, signs and function calls; keeps the recursive parser off the end of
+// the stack (Excel allows 64 levels of function nesting).
+constexpr int nesting_limit = 200;
 
 Value xl(std::int32_t number) {
     return Value::xl_error(number);
@@ -159,7 +162,19 @@ class Parser {
         return n;
     }
 
+    // Counts one level of nesting for as long as it lives.
+    struct Nested {
+        explicit Nested(Parser& p) : parser(p) {
+            if (++parser.depth_ > nesting_limit) parser.error("the formula is nested too deeply");
+        }
+        ~Nested() { --parser.depth_; }
+        Nested(const Nested&) = delete;
+        Nested& operator=(const Nested&) = delete;
+        Parser& parser;
+    };
+
     Node expression() {  // comparisons, lowest precedence
+        const Nested level(*this);
         Node left = concatenation();
         for (;;) {
             skip_blanks();
@@ -245,6 +260,7 @@ class Parser {
     }
 
     Node unary() {
+        const Nested level(*this);
         skip_blanks();
         if (peek() == u'-') {
             ++pos_;
@@ -561,6 +577,7 @@ class Parser {
 
     std::u16string_view text_;
     std::size_t pos_ = 0;
+    int depth_ = 0;
     std::uint32_t max_rows_;
     std::uint32_t max_columns_;
 };
@@ -666,6 +683,8 @@ Value lift(std::span<const Value> args, F fn) {
             if (a.is_array()) return xl(xlerr::value);  // an empty array
         return fn(args);
     }
+    if (std::uint64_t{rows} * columns > max_value_cells)
+        fail(hr::out_of_memory, "the array result is too large");
     std::vector<Value> out;
     out.reserve(std::size_t{rows} * columns);
     std::vector<Value> scalars(args.size());
@@ -796,8 +815,9 @@ Value date_of(std::span<const Value> args) {
     double p[3];
     for (std::size_t i = 0; i < 3; ++i)
         if (Value err = as_number(args[i], p[i]); !err.is_empty()) return err;
+    if (p[0] < 0 || p[0] >= 10000 || std::fabs(p[1]) > 1e6 || std::fabs(p[2]) > 1e8)
+        return xl(xlerr::num);
     auto year = static_cast<std::int64_t>(std::trunc(p[0]));
-    if (year < 0 || year >= 10000) return xl(xlerr::num);
     if (year < 1900) year += 1900;
     // Months and days beyond their range roll over, as Excel's DATE does.
     const auto months = static_cast<std::int64_t>(std::trunc(p[1])) - 1;
@@ -827,6 +847,7 @@ Value rept(std::span<const Value> args) {
     if (Value err = as_number(args[1], times); !err.is_empty()) return err;
     times = std::trunc(times);
     if (times < 0) return xl(xlerr::value);
+    if (text.empty()) return Value::string(u"");
     if (static_cast<double>(text.size()) * times > static_cast<double>(cell_text_limit))
         return xl(xlerr::value);
     std::u16string out;

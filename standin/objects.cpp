@@ -154,7 +154,11 @@ Value cell_value(const CellData* cell, bool typed) {
     const Value& v = cell->value;
     if (!typed || v.kind() != Kind::Double) return v;
     const double d = v.to_number();
-    if (is_date_format(cell->format) && d >= 0 && d < 2958466) return Value::date(d);
+    if (is_date_format(cell->format) && d >= 0 && d < 2958466) {
+        // Excel's serials count a 29 February 1900 that never was, so before it they are one
+        // day behind the date they show; the date handed out is the one shown.
+        return Value::date(d >= 1 && d < 60 ? d + 1 : d);
+    }
     if (is_currency_format(cell->format)) {
         const double scaled = std::round(d * 10000);
         if (std::fabs(scaled) < 9.2e18) return Value::currency(static_cast<std::int64_t>(scaled));

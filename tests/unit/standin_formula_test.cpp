@@ -112,6 +112,23 @@ TEST(FormulaSyntax, FailsForTheCommandAndIsValueErrorForEvaluate) {
     }
 }
 
+// Deep nesting is refused, long flat chains are evaluated: neither exhausts the stack.
+TEST(FormulaLimits, NestingAndLongChains) {
+    Excel excel;
+    EXPECT_EQ(describe(excel.evaluate(std::u16string(60, u'(') + u"1" + std::u16string(60, u')'))),
+              "num:1");
+    EXPECT_EQ(describe(excel.evaluate(std::u16string(60, u'-') + u"1")), "num:1");
+    for (const std::u16string& deep :
+         {std::u16string(4000, u'(') + u"1" + std::u16string(4000, u')'),
+          std::u16string(8000, u'-') + u"1", u"LEN(" + std::u16string(4000, u'(')}) {
+        EXPECT_THROW(excel.evaluate(deep), Failure);
+    }
+    std::u16string chain = u"1";
+    while (chain.size() < 8180)
+        chain += u"+1";
+    EXPECT_EQ(describe(excel.evaluate(chain)), "num:" + std::to_string((chain.size() + 1) / 2));
+}
+
 TEST(FormulaLimits, FormulaAndTextLiteralsOf255Characters) {
     Excel excel;
     // LEN("…") is 7 characters around the text.

@@ -194,6 +194,7 @@ TEST_P(Objects, ValueAndValue2) {
     data.set(10, 2, Value::number(12.5), u"\"$\"#,##0.00");
     data.set(10, 3, Value::number(0.5), u"h:mm");
     data.set(10, 4, Value::string(u"t"), u"m/d/yyyy");
+    data.set(10, 5, Value::number(1), u"m/d/yyyy");  // 1/1/1900, OLE date 2
     struct Row {
         const char* ref;
         const char* value;
@@ -204,6 +205,7 @@ TEST_P(Objects, ValueAndValue2) {
         {"B10", "cur:125000", "num:12.5"},
         {"C10", "date:0.5", "num:0.5"},
         {"D10", "str:t", "str:t"},
+        {"E10", "date:2", "num:1"},
         {"A1", "num:1", "num:1"},
         {"C3", "bool:TRUE", "bool:TRUE"},
         {"D4", "err:#N/A", "err:#N/A"},
