@@ -4,13 +4,15 @@
 # Options key install.cmd changes nothing; with it, it registers the DLL, lists the add-in after
 # an unrelated OPEN value, writes the COM add-in entry, and the stand-in Excel then computes with
 # the installed add-in; installing twice equals once; uninstall.cmd returns HKCU's Software tree
-# to what it was and unregisters the DLL.
+# to what it was and unregisters the DLL. The examples of the guide in the zip give, through the
+# installed add-in, the results the guide shows.
 # Wine's own WScript.Shell cannot delete registry values, so AddinSetup runs here over the
 # installer tests' stand-in WScript.Shell, registered for the duration of the test.
 # Runs inside scripts/with-wine.sh.
 #   dist_install.sh TextBraid-x.y.z.zip xlstandin.exe installer_standin_shell.dll WORK_DIR
 set -euo pipefail
 zip=$1 app=$2 shell=$3 work=$4
+here=$(cd "$(dirname "$0")" && pwd)
 rm -rf "$work"
 mkdir -p "$work/Program Files"
 cd "$work"
@@ -90,6 +92,10 @@ server=$(wine reg query 'HKCR\CLSID\{539B4813-F9FD-4371-8BB0-1675C1F177ED}\Inpro
 grep -qi "Program Files\\\\TextBraid-" <<<"$server" || fail "DLL not registered from the package: $server"
 result=$(wine "$app" eval 'TEXTBRAID("-",TRUE,FALSE,"a","b")' | tr -d '\r')
 [ "$result" = "a-b" ] || fail "stand-in Excel after install gives '$result'"
+# The examples of the guide that ships in the zip, through the installed add-in.
+python3 "$here/guide_examples.py" "$pkg/user-guide.md" guide.xlsx guide.expected
+wine "$app" calc guide.xlsx >guide.actual 2>/dev/null || fail "stand-in Excel failed on the guide's examples"
+diff guide.expected guide.actual >&2 || fail "the user guide's examples give other results"
 
 run_cmd uninstall.cmd
 [ "$status" = 0 ] || fail "uninstall.cmd: exit status $status ($said)"
