@@ -908,13 +908,8 @@ Value sum(const Context& ctx, const std::vector<Operand>& args) {
 
 Operand evaluate(const Context& ctx, const Node& node);
 
-Value call(const Context& ctx, const Node& node) {
-    std::vector<Operand> args;
-    args.reserve(node.kids.size());
-    for (const Node& kid : node.kids)
-        args.push_back(evaluate(ctx, kid));
-    const std::u16string& name = node.name;
-    if (find_builtin(name)) {
+Value builtin(const Context& ctx, const std::u16string& name, const std::vector<Operand>& args) {
+    {
         if (name == u"SUM") return sum(ctx, args);
         if (name == u"NA") return xl(xlerr::na);
         if (name == u"TRUE") return Value::boolean(true);
@@ -934,7 +929,16 @@ Value call(const Context& ctx, const Node& node) {
             return Value::number(static_cast<double>(text.size()));
         });
     }
-    if (!ctx.resolver || !*ctx.resolver) return xl(xlerr::name);
+}
+
+Operand call(const Context& ctx, const Node& node) {
+    std::vector<Operand> args;
+    args.reserve(node.kids.size());
+    for (const Node& kid : node.kids)
+        args.push_back(evaluate(ctx, kid));
+    const std::u16string& name = node.name;
+    if (find_builtin(name)) return {builtin(ctx, name, args), std::nullopt};
+    if (!ctx.resolver || !*ctx.resolver) return {xl(xlerr::name), std::nullopt};
     // Arguments as Excel hands them to an add-in's function: references as Range objects.
     std::vector<Value> passed;
     passed.reserve(args.size());
@@ -945,8 +949,15 @@ Value call(const Context& ctx, const Node& node) {
             passed.push_back(std::move(op.value));
     }
     Value result;
-    if (!(*ctx.resolver)(name, passed, result)) return xl(xlerr::name);
-    return result;
+    if (!(*ctx.resolver)(name, passed, result)) return {xl(xlerr::name), std::nullopt};
+    // A function may answer a range (the add-in answers an error cell that way): it stands
+    // for its cells, as a reference does.
+    if (result.is_object()) {
+        auto area = result.object_value() ? area_of(result.object_value().get()) : std::nullopt;
+        if (!area) return {xl(xlerr::value), std::nullopt};
+        return {Value(), area};
+    }
+    return {std::move(result), std::nullopt};
 }
 
 Operand evaluate(const Context& ctx, const Node& node) {
@@ -982,7 +993,7 @@ Operand evaluate(const Context& ctx, const Node& node) {
                     std::nullopt};
         }
         case NodeType::Call:
-            return {call(ctx, node), std::nullopt};
+            return call(ctx, node);
     }
     return {xl(xlerr::value), std::nullopt};
 }

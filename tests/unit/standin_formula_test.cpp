@@ -223,6 +223,24 @@ TEST(FormulaResolver, ReceivesArgumentsAsExcelPassesThem) {
     EXPECT_EQ(excel.total_calls(), 2u);  // the resolver's two Address reads
 }
 
+// A function that answers a range stands for its cells, as a reference would; any other
+// object is no value.
+TEST(FormulaResolver, ARangeAnsweredIsReadAsItsCells) {
+    Excel excel;
+    testing::open_sample(excel);
+    FunctionResolver resolver = [&](std::u16string_view n, std::span<const Value> args,
+                                    Value& result) {
+        if (n == u"FIRST") result = args[0];
+        if (n == u"NOTHING") result = Value::object(ObjectRef());
+        return true;
+    };
+    EXPECT_EQ(describe(excel.evaluate(u"FIRST(D4)", resolver)), "err:#N/A");
+    EXPECT_EQ(describe(excel.evaluate(u"FIRST(A1:A2)", resolver)), "arr2x1{num:1,num:2}");
+    EXPECT_EQ(describe(excel.evaluate(u"SUM(FIRST(A1:A2))", resolver)), "num:3");
+    EXPECT_EQ(describe(excel.evaluate(u"NOTHING()", resolver)), "err:#VALUE!");
+    EXPECT_EQ(excel.live_objects(), 0);
+}
+
 TEST(FormulaResolver, NothingIsCalledWhenTheFormulaDoesNotParse) {
     Excel excel;
     int calls = 0;
