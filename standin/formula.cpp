@@ -69,8 +69,10 @@ struct Builtin {
 };
 
 constexpr Builtin builtins[] = {
-    {u"CONCATENATE", 1, 255}, {u"LEN", 1, 1},   {u"REPT", 2, 2}, {u"NA", 0, 0},   {u"TRUE", 0, 0},
-    {u"FALSE", 0, 0},         {u"SUM", 1, 255}, {u"DATE", 3, 3}, {u"TIME", 3, 3}, {u"TEXT", 2, 2},
+    {u"CONCATENATE", 1, 255}, {u"LEN", 1, 1},   {u"REPT", 2, 2},  {u"NA", 0, 0},
+    {u"TRUE", 0, 0},          {u"FALSE", 0, 0}, {u"SUM", 1, 255}, {u"DATE", 3, 3},
+    {u"TIME", 3, 3},          {u"TEXT", 2, 2},  {u"IF", 2, 3},    {u"ISERROR", 1, 1},
+    {u"UPPER", 1, 1},         {u"LOWER", 1, 1},
 };
 
 const Builtin* find_builtin(std::u16string_view name) {
@@ -869,6 +871,15 @@ Value text_function(std::span<const Value> args) {
     return Value::string(format_cell_text(Value::number(d), format));
 }
 
+Value case_function(std::span<const Value> v, bool to_upper_case) {
+    std::u16string text;
+    if (Value err = as_text(v[0], text); !err.is_empty()) return err;
+    if (to_upper_case) return Value::string(to_upper(text));
+    for (char16_t& c : text)
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    return Value::string(std::move(text));
+}
+
 // SUM: numbers given directly (texts read as numbers); in references and arrays only numbers.
 Value sum(const Context& ctx, const std::vector<Operand>& args) {
     double total = 0;
@@ -923,6 +934,15 @@ Value builtin(const Context& ctx, const std::u16string& name, const std::vector<
         if (name == u"DATE") return lift(values, date_of);
         if (name == u"TIME") return lift(values, time_of);
         if (name == u"TEXT") return lift(values, text_function);
+        if (name == u"ISERROR") {
+            return lift(values, [](std::span<const Value> v) {
+                return Value::boolean(v[0].is_error_value());
+            });
+        }
+        if (name == u"UPPER" || name == u"LOWER") {
+            const bool up = name == u"UPPER";
+            return lift(values, [up](std::span<const Value> v) { return case_function(v, up); });
+        }
         return lift(values, [](std::span<const Value> v) {  // LEN
             std::u16string text;
             if (Value err = as_text(v[0], text); !err.is_empty()) return err;
@@ -931,7 +951,32 @@ Value builtin(const Context& ctx, const std::u16string& name, const std::vector<
     }
 }
 
+// IF evaluates only the branch it takes, and gives it as it is (a reference stays one).
+Operand if_function(const Context& ctx, const Node& node) {
+    const Value condition = deref(ctx, evaluate(ctx, node.kids[0]));
+    bool take_first = false;
+    if (condition.is_error_value()) return {condition, std::nullopt};
+    if (condition.is_boolean()) {
+        take_first = condition.boolean_value();
+    } else if (condition.is_string()) {
+        const std::u16string word = to_upper(condition.string_value());
+        if (word != u"TRUE" && word != u"FALSE") return {xl(xlerr::value), std::nullopt};
+        take_first = word == u"TRUE";
+    } else if (condition.is_array() || condition.is_object()) {
+        return {xl(xlerr::value), std::nullopt};  // no array conditions in this stand-in
+    } else {
+        double d = 0;
+        if (Value err = as_number(condition, d); !err.is_empty()) return {err, std::nullopt};
+        take_first = d != 0;
+    }
+    if (!take_first && node.kids.size() < 3) return {Value::boolean(false), std::nullopt};
+    Operand taken = evaluate(ctx, node.kids[take_first ? 1 : 2]);
+    if (taken.value.is_missing()) return {Value::number(0), std::nullopt};
+    return taken;
+}
+
 Operand call(const Context& ctx, const Node& node) {
+    if (node.name == u"IF") return if_function(ctx, node);
     std::vector<Operand> args;
     args.reserve(node.kids.size());
     for (const Node& kid : node.kids)

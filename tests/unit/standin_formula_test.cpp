@@ -74,7 +74,11 @@ INSTANTIATE_TEST_SUITE_P(
         Case{R"(REPT("ab", 16383)&"xy")", "err:#VALUE!"}, Case{"LEN(1/4)", "num:4"},
         Case{"LEN(TRUE)", "num:4"}, Case{"NA()", "err:#N/A"}, Case{"SUM(1,2,3)", "num:6"},
         Case{"DATE(2024,1,2)", "num:45293"}, Case{"DATE(2024,13,1)", "num:45658"},
-        Case{"TIME(12,0,0)", "num:0.5"}, Case{"FOO(1)", "err:#NAME?"}, Case{"foo", "err:#NAME?"},
+        Case{"TIME(12,0,0)", "num:0.5"}, Case{R"(IF(1,"y","n"))", "str:y"},
+        Case{R"(IF("false","y"))", "bool:FALSE"}, Case{"IF(FALSE,1,)", "num:0"},
+        Case{"IF(NA(),1,2)", "err:#N/A"}, Case{"IF(TRUE,A1:A2)", "arr2x1{num:1,num:2}"},
+        Case{"ISERROR(D4)", "bool:TRUE"}, Case{R"(UPPER("aé")&LOWER("AB"))", "str:AÉab"},
+        Case{"FOO(1)", "err:#NAME?"}, Case{"foo", "err:#NAME?"},
         Case{"LEN({\"ab\",\"c\"})", "arr1x2{num:2,num:1}"},
         Case{"{1,2}*{10;20}", "arr2x2{num:10,num:20,num:20,num:40}"}));
 
