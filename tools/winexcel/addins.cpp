@@ -5,7 +5,6 @@
 #include <cwctype>
 
 #include "server/com/bridge.h"
-#include "server/host/host_object.h"
 
 namespace tb::winexcel {
 
@@ -296,12 +295,9 @@ bool AddinHost::resolve(std::u16string_view name, std::span<const Value> args, V
                 result = Value::xl_error(xlerr::value);  // a failing call shows #VALUE!
                 return true;
             }
+            // A Range of the stand-in comes back as the stand-in's own object, so the evaluator
+            // treats it as the native path does: it stands for its cells.
             result = com::to_value(*answer);
-            // A range the function returns shows its value.
-            if (result.is_object()) {
-                const ObjectRef object = result.object_value();
-                result = object ? get(object, u"") : Value::xl_error(xlerr::value);
-            }
         } catch (const Failure&) {
             result = Value::xl_error(xlerr::value);
         }

@@ -62,7 +62,8 @@ class AddinHost {
     void startup_complete();
 
     // A worksheet function that is not built in: the first Automation add-in, in load order,
-    // whose GetIDsOfNames knows the name, invoked as Excel invokes it. False when none knows it.
+    // whose GetIDsOfNames knows the name, invoked as Excel invokes it; a failing Invoke gives
+    // #VALUE!, a returned Range the stand-in's own Range object. False when none knows it.
     bool resolve(std::u16string_view name, std::span<const Value> args, Value& result);
 
     // OnBeginShutdown and OnDisconnection(ext_dm_HostShutdown) for each COM add-in, then every
