@@ -31,7 +31,7 @@ using tb::Kind;
 using tb::fuzz::violated;
 
 void check(const tb::standin::WorkbookData& book) {
-    if (book.sheets.empty()) violated("a workbook without sheets was read");
+    // A workbook of chart sheets only gives no worksheet; the stand-in opens it with an empty one.
     for (const auto& sheet : book.sheets) {
         for (const auto& [key, cell] : sheet.cells) {
             const auto row = static_cast<std::uint32_t>(key >> 32);
