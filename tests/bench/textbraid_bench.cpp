@@ -84,6 +84,66 @@ void BM_MostlyEmptyCells(benchmark::State& state) {
     run(state, Fill::MostlyEmpty);
 }
 
+// A whole-column reference with ignore_empty TRUE over a mostly empty used range of n rows:
+// only the used range is walked.
+void BM_WholeColumn(benchmark::State& state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    standin::Excel excel;
+    excel.open(column_book(n, Fill::MostlyEmpty));
+    OnConnection(excel.application(), nullptr);
+    TEXTBRAID function(nullptr);
+    auto resolver = [&](std::u16string_view, std::span<const Value> args, Value& out) {
+        out = function(args);
+        return true;
+    };
+    excel.reset_counts();
+    for (auto _ : state) {
+        const Value result = excel.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, A:A)", resolver);
+        benchmark::DoNotOptimize(result.kind());
+    }
+    state.counters["cells"] = n;
+    state.counters["host_calls_per_cell"] = static_cast<double>(excel.total_calls()) /
+                                            static_cast<double>(state.iterations()) /
+                                            static_cast<double>(n);
+    state.counters["per_cell"] =
+        benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                       benchmark::Counter::kInvert);
+    OnDisconnection();
+}
+
+// The limit probe near 32,767 characters: 33 items whose join is 330 characters (0: far),
+// exactly 32,767 (1: under, it fits) or 32,768 (2: over, the limit message).
+void BM_LimitProbe(benchmark::State& state) {
+    const auto shape = state.range(0);
+    standin::WorkbookData book;
+    auto& sheet = book.sheets.emplace_back();
+    sheet.name = u"Sheet1";
+    for (std::uint32_t r = 1; r <= 32; ++r)
+        sheet.set(r, 1, Value::string(std::u16string(1000, u'x')));
+    sheet.set(33, 1, Value::string(std::u16string(shape == 2 ? 768 : 767, u'y')));
+    for (std::uint32_t r = 1; r <= 33; ++r)
+        sheet.set(r, 2, Value::string(std::u16string(10, u'z')));
+    standin::Excel excel;
+    excel.open(std::move(book));
+    OnConnection(excel.application(), nullptr);
+    TEXTBRAID function(nullptr);
+    auto resolver = [&](std::u16string_view, std::span<const Value> args, Value& out) {
+        out = function(args);
+        return true;
+    };
+    const std::u16string formula = shape == 0 ? u"TEXTBRAID(\"\", TRUE, FALSE, B1:B33)"
+                                              : u"TEXTBRAID(\"\", TRUE, FALSE, A1:A33)";
+    std::size_t length = 0;
+    for (auto _ : state) {
+        const Value result = excel.evaluate(formula, resolver);
+        length = result.is_string() ? result.string_value().size() : 0;
+        benchmark::DoNotOptimize(length);
+    }
+    state.counters["cells"] = 33;
+    state.counters["result_chars"] = static_cast<double>(length);
+    OnDisconnection();
+}
+
 // The floor: joining the same strings in plain C++.
 void BM_PlainJoin(benchmark::State& state) {
     const auto n = static_cast<std::size_t>(state.range(0));
@@ -165,7 +225,7 @@ void BM_ServerShare(benchmark::State& state) {
     OnDisconnection();
 }
 
-BENCHMARK(BM_ServerShare)->Arg(1000)->Arg(10000)->Arg(30000);
+BENCHMARK(BM_ServerShare)->Arg(1000)->Arg(10000)->Arg(30000)->Arg(100000);
 BENCHMARK(BM_TextCells)->Arg(1000)->Arg(10000)->Arg(30000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_NumberCells)->Arg(1000)->Arg(10000)->Arg(30000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MostlyEmptyCells)
@@ -174,6 +234,8 @@ BENCHMARK(BM_MostlyEmptyCells)
     ->Arg(100000)
     ->Arg(1000000)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WholeColumn)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LimitProbe)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainJoin)->Arg(1000)->Arg(10000)->Arg(100000)->Arg(1000000);
 
 }  // namespace
