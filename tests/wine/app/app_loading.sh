@@ -40,12 +40,14 @@ run() {
 reg() { wine reg add "$@" /f >/dev/null; }
 
 # 16.0 is the newest version with Excel\Options; 15.0's list and 9.5 (no Options key) are not read.
-# The chain: an .xlam path, a duplicate in other letter case, a listed server that does not
-# exist, and OPEN4 beyond the gap at OPEN3 (never read).
+# The chain: an .xlam path, a duplicate in other letter case, entries that only look like a
+# listing (another switch, an empty ProgID), and OPEN6 beyond the gap at OPEN5 (never read).
 reg "$office\\16.0\\Excel\\Options" /v OPEN /d 'C:\Add-ins\tools.xlam'
 reg "$office\\16.0\\Excel\\Options" /v OPEN1 /d '/A "kzTEXTBRAID.TEXTBRAID"'
 reg "$office\\16.0\\Excel\\Options" /v OPEN2 /d '  /a "KZTEXTBRAID.textbraid"  '
-reg "$office\\16.0\\Excel\\Options" /v OPEN4 /d '/A "Beyond.TheGap"'
+reg "$office\\16.0\\Excel\\Options" /v OPEN3 /d '/AB "Other.Switch"'
+reg "$office\\16.0\\Excel\\Options" /v OPEN4 /d '/A ""'
+reg "$office\\16.0\\Excel\\Options" /v OPEN6 /d '/A "Beyond.TheGap"'
 reg "$office\\15.0\\Excel\\Options" /v OPEN /d '/A "Old.Version"'
 reg "$office\\9.5\\Excel"
 reg "$addins\\kzTEXTBRAID.ConnectExcel" /v LoadBehavior /t REG_DWORD /d 3
@@ -77,15 +79,14 @@ events WorkbookOpen 0 NewWorkbook 1 delivered 0
 alive 0 0 servers 0" "$trace"
 
 # Add-ins that cannot be created are reported and skipped; the function is then unknown.
-reg "$office\\16.0\\Excel\\Options" /v OPEN3 /d '/A "No.Such.Addin"'
+reg "$office\\16.0\\Excel\\Options" /v OPEN1 /d '/A "No.Such.Addin"'
+reg "$office\\16.0\\Excel\\Options" /v OPEN2 /d 'C:\Add-ins\more.xlam'
 reg "$addins\\Broken.Addin" /v LoadBehavior /t REG_DWORD /d 3
-wine reg delete "$office\\16.0\\Excel\\Options" /v OPEN1 /f >/dev/null
-wine reg delete "$office\\16.0\\Excel\\Options" /v OPEN2 /f >/dev/null
 run eval 'TEXTBRAID("-",TRUE,FALSE,"a","b")'
 check "no add-in: exit code" 0 "$status"
 check "no add-in: result" "#NAME?" "$out"
-check "no add-in: warnings" "xlstandin: the COM add-in Broken.Addin could not be loaded (0x800401F3)" \
-  "$err"
+check "no add-in: warnings" "xlstandin: the COM add-in Broken.Addin could not be loaded (0x800401F3)
+xlstandin: the Automation add-in No.Such.Addin could not be loaded (0x800401F3)" "$err"
 
 # No Options key in any version: nothing listed.
 wine reg delete "$office\\16.0" /f >/dev/null
