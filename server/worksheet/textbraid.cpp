@@ -237,19 +237,22 @@ Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_f
                            bool useLegacyCount, std::span<const Value> items) const {
     // Gather: one slot per text argument and the number of items they bring.
     std::vector<Value> slots;
+    std::vector<double> cells_in_slot;  // the cell count of each reference, as gathered
     slots.reserve(items.size());
+    cells_in_slot.reserve(items.size());
     double item_count = 0;
     for (const Value& argument : items) {
+        double cells = 1;
         if (argument.is_missing()) {
             slots.emplace_back();
-            item_count += 1;
         } else if (argument.is_object()) {
             slots.push_back(argument);
-            item_count += count_of(excel::Range_Cells(argument.object_value()), useLegacyCount);
+            cells = count_of(excel::Range_Cells(argument.object_value()), useLegacyCount);
         } else {
             slots.push_back(argument);
-            item_count += 1;
         }
+        cells_in_slot.push_back(cells);
+        item_count += cells;
     }
 
     // Early length check: the delimiters alone of a result that accepts every item.
@@ -275,10 +278,15 @@ Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_f
         if (ExceedsCellLimit(std::u16string_view(joined), delimiter, -1)) limit_reached = true;
     };
 
-    for (Value& slot : slots) {
+    for (std::size_t k = 0; k < slots.size(); ++k) {
+        Value& slot = slots[k];
         if (slot.is_object()) {
-            const Value whole = excel::Range_Value(slot.object_value());
-            if (whole.is_array() || whole.is_object()) {
+            // A reference of several cells is a block: its value would be an array. It is told
+            // by the count already gathered rather than by reading that array, which for a whole
+            // column would hold a million values before the cut to the used range.
+            const bool several_cells = cells_in_slot[k] != 1;
+            const Value whole = several_cells ? Value() : excel::Range_Value(slot.object_value());
+            if (several_cells || whole.is_array() || whole.is_object()) {
                 // A block of cells, walked row by row.
                 if (ignore_empty) {
                     ObjectRef sheet = excel::Range_Worksheet(slot.object_value());

@@ -160,6 +160,18 @@ TEST(TextBraidEntry, CountsWithCountLargeOnlyWhenTheFirstSheetAnswersIt) {
     }
 }
 
+TEST(TextBraidEntry, WholeSheetReadsNoMoreThanItsUsedRange) {
+    // A block is told by its cell count: the value of a whole sheet (17 billion cells) is never
+    // asked for, and with empties ignored only the used range is walked.
+    Host host;
+    host.excel.reset_counts();
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!1:1048576, E1:F1)")),
+              u"other,tl,tr");
+    EXPECT_EQ(host.excel.calls(u"Range.Value"), 3u) << "the error tests of the three cells";
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", FALSE, FALSE, Sheet2!1:1048576)")),
+              u"Cell character limit exceeded.");
+}
+
 TEST(TextBraidEntry, EventsReachTheSinkAndChangeNothing) {
     Host host;
     const std::uint64_t before = CExcelEvents::events_received();
