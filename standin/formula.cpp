@@ -512,7 +512,6 @@ class Parser {
         const std::size_t start = pos_;
         Part first = part();
         if (first.row == 0 && first.column == 0) return std::nullopt;
-        std::optional<Rect> rect;
         Part second = first;
         if (peek() == u':') {
             ++pos_;
