@@ -16,9 +16,20 @@
 namespace tb::standin {
 
 // Every failure to read a workbook: a one-line message naming the file or part and the problem.
+// A reader failure with a one-line message: control characters copied from the file (line
+// breaks in a sheet name or a cell's text) are shown as blanks, so the message stays one line.
 class XlsxError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit XlsxError(const std::string& message) : std::runtime_error(one_line(message)) {}
+
+  private:
+    static std::string one_line(std::string text) {
+        for (char& c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) c = ' ';
+        }
+        return text;
+    }
 };
 
 class ZipArchive {
