@@ -22,6 +22,27 @@ bool MatchesEntry(const RegValue& listed, const std::u16string& entryText) {
     return UpperCase(TrimBlanks(listed.ToText())) == UpperCase(TrimBlanks(entryText));
 }
 
+// The platform's "not found" answer, as a Win32 code or as its HRESULT (0x80070002).
+bool IsNotFound(const ShellFailure& failure) {
+    return failure.code() == 2 || static_cast<std::uint32_t>(failure.code()) == 0x80070002u;
+}
+
+// ReadRegValue for the chain walk: the same answer, and also whether the name holds nothing at
+// all. A value that exists but cannot be read, or a shell that cannot be asked, is not absent.
+RegValue ReadChainValue(const std::u16string& keyPath, const std::u16string& valueName,
+                        const ShellFactory& shells, bool& absent) {
+    absent = false;
+    try {
+        const std::unique_ptr<Shell> shell = CreateShell(shells);
+        return shell->RegRead(keyPath + valueName);
+    } catch (const ShellFailure& failure) {
+        absent = IsNotFound(failure);
+        return {};
+    } catch (...) {
+        return {};
+    }
+}
+
 void SetupApplication(const std::u16string& appKey, const std::u16string& progId, bool allowRemove,
                       const ShellFactory& shells) {
     for (int n = kNewestVersion; n >= kOldestVersion; --n) {
@@ -67,17 +88,23 @@ void UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey
     const std::u16string entryText = EntryText(progId);
 
     bool write = false;
+    bool nameIsFree = false;
     std::u16string name;
     if (RegKeyExists(keyPath, *shell)) {
         write = true;
         int index = 0;
         name = OpenValueName(index);
-        RegValue current = ReadRegValue(keyPath, name, shells);
+        RegValue current = ReadChainValue(keyPath, name, shells, nameIsFree);
         while (!current.IsEmpty()) {
             if (MatchesEntry(current, entryText)) {
                 write = false;
+                // Only the last value of the chain is deleted, so the chain never gets a gap:
+                // a next value that exists but cannot be read keeps the entry in place.
+                bool nextIsFree = false;
                 if (allowRemove &&
-                    ReadRegValue(keyPath, OpenValueName(index + 1), shells).IsEmpty()) {
+                    ReadChainValue(keyPath, OpenValueName(index + 1), shells, nextIsFree)
+                        .IsEmpty() &&
+                    nextIsFree) {
                     DeleteOpenValue(keyPath, name, shells);
                 }
                 break;
@@ -85,11 +112,15 @@ void UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey
             write = true;
             ++index;
             name = OpenValueName(index);
-            current = ReadRegValue(keyPath, name, shells);
+            current = ReadChainValue(keyPath, name, shells, nameIsFree);
         }
     }
     // The current name is the first of the chain without a value: the entry goes to its end.
-    if (write) WriteRegValue(keyPath, name, RegValue::String(entryText), u"REG_SZ", shells);
+    // A value that is there but could not be read also ends the chain; it belongs to someone
+    // else and is never written over, so then this version is left as it is.
+    if (write && nameIsFree) {
+        WriteRegValue(keyPath, name, RegValue::String(entryText), u"REG_SZ", shells);
+    }
 }
 
 bool RegKeyExists(const std::u16string& keyPath, Shell& shell) {
