@@ -9,13 +9,16 @@ namespace tb::tools {
 
 std::u16string shown_text(const Value& result) {
     switch (result.kind()) {
-        case Kind::Empty: return u"";
-        case Kind::String: return result.string_value();
+        case Kind::Empty:
+            return u"";
+        case Kind::String:
+            return result.string_value();
         case Kind::Error: {
             std::u16string text = xlerr::display_text(result.error_code());
             return text.empty() ? u"#VALUE!" : text;
         }
-        case Kind::Boolean: return result.boolean_value() ? u"TRUE" : u"FALSE";
+        case Kind::Boolean:
+            return result.boolean_value() ? u"TRUE" : u"FALSE";
         default:
             if (result.is_numeric()) return standin::general_text(result.to_number());
             return u"#VALUE!";
@@ -27,19 +30,25 @@ namespace {
 const char* type_name(const Value& result) {
     switch (result.kind()) {
         case Kind::Empty:
-        case Kind::String: return "text";
-        case Kind::Error: return "error";
-        case Kind::Boolean: return "boolean";
-        default: return result.is_numeric() ? "number" : "error";
+        case Kind::String:
+            return "text";
+        case Kind::Error:
+            return "error";
+        case Kind::Boolean:
+            return "boolean";
+        default:
+            return result.is_numeric() ? "number" : "error";
     }
 }
 
 std::string json_value(const Value& result) {
     switch (result.kind()) {
-        case Kind::Boolean: return result.boolean_value() ? "true" : "false";
+        case Kind::Boolean:
+            return result.boolean_value() ? "true" : "false";
         case Kind::Empty:
         case Kind::String:
-        case Kind::Error: return json_string(shown_text(result));
+        case Kind::Error:
+            return json_string(shown_text(result));
         default:
             if (result.is_numeric()) return utf8(standin::general_text(result.to_number()));
             return json_string(u"#VALUE!");
@@ -64,11 +73,21 @@ std::string json_string(std::u16string_view text) {
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     char escaped[8];
@@ -88,8 +107,8 @@ void print(std::ostream& out, std::ostream& err, const Outcome& outcome, bool js
     if (json) {
         out << "{";
         if (cell) out << "\"cell\": " << json_string(*cell) << ", ";
-        out << "\"type\": \"" << type_name(outcome.result) << "\", \"value\": "
-            << json_value(outcome.result) << ", \"boxes\": [";
+        out << "\"type\": \"" << type_name(outcome.result)
+            << "\", \"value\": " << json_value(outcome.result) << ", \"boxes\": [";
         for (std::size_t i = 0; i < outcome.boxes.size(); ++i) {
             const BoxShown& box = outcome.boxes[i];
             out << (i ? ", " : "") << "{\"title\": " << json_string(box.title)

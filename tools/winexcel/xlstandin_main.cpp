@@ -30,6 +30,7 @@
 #include "standin/excel.h"
 #include "standin/xlsx/xlsx_reader.h"
 #include "tests/wine/com/standin_dispatch.h"
+#include "tools/command_line.h"
 #include "tools/output.h"
 #include "tools/winexcel/addins.h"
 #include "tools/winexcel/box_capture.h"
@@ -37,74 +38,11 @@
 namespace {
 
 using namespace tb;
+using tools::Options;
+using tools::UsageError;
 
 constexpr int kBadInput = 2;
 constexpr int kLeak = 3;
-
-class UsageError : public std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-const char* const kUsage =
-    "usage: xlstandin eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] "
-    "[--disconnected] [--json] FORMULA\n"
-    "       xlstandin calc FILE.xlsx [--json]";
-
-struct Options {
-    std::string command;
-    std::optional<std::string> workbook;
-    std::optional<std::string> sheet;
-    bool legacy = false;
-    bool disconnected = false;
-    bool json = false;
-    std::optional<std::string> formula;
-};
-
-// The same command line as the native command's.
-Options parse_command_line(const std::vector<std::string>& argv) {
-    if (argv.size() < 2) throw UsageError("no command given");
-    Options options;
-    options.command = argv[1];
-    if (options.command != "eval" && options.command != "calc") {
-        throw UsageError("unknown command '" + options.command + "'");
-    }
-    std::vector<std::string> positional;
-    for (std::size_t i = 2; i < argv.size(); ++i) {
-        const std::string& arg = argv[i];
-        auto value_of = [&](const char* name) {
-            if (i + 1 >= argv.size()) throw UsageError(std::string(name) + " needs a value");
-            return argv[++i];
-        };
-        if (arg == "--json") {
-            options.json = true;
-        } else if (arg == "--workbook" && options.command == "eval") {
-            options.workbook = value_of("--workbook");
-        } else if (arg == "--sheet" && options.command == "eval") {
-            options.sheet = value_of("--sheet");
-        } else if (arg == "--legacy-host" && options.command == "eval") {
-            options.legacy = true;
-        } else if (arg == "--disconnected" && options.command == "eval") {
-            options.disconnected = true;
-        } else if (arg == "--") {
-            for (++i; i < argv.size(); ++i)
-                positional.push_back(argv[i]);
-        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-            throw UsageError("unknown option '" + arg + "'");
-        } else {
-            positional.push_back(arg);
-        }
-    }
-    if (positional.size() != 1) {
-        throw UsageError(options.command == "eval" ? "eval takes one FORMULA"
-                                                   : "calc takes one FILE.xlsx");
-    }
-    if (options.command == "eval") {
-        options.formula = positional[0];
-    } else {
-        options.workbook = positional[0];
-    }
-    return options;
-}
 
 // The process's arguments as UTF-8, whatever the ANSI code page.
 std::vector<std::string> utf8_arguments() {
@@ -118,14 +56,6 @@ std::vector<std::string> utf8_arguments() {
     }
     LocalFree(wide);
     return args;
-}
-
-std::size_t sheet_index(const standin::WorkbookData& book, const std::string& name) {
-    const std::u16string wanted = utf16(name);
-    for (std::size_t i = 0; i < book.sheets.size(); ++i) {
-        if (iequals(book.sheets[i].name, wanted)) return i;
-    }
-    throw UsageError("the workbook has no sheet named '" + name + "'");
 }
 
 // One run of the application: COM, the stand-in Excel served over COM, the add-ins, and the
@@ -208,9 +138,7 @@ int run_eval(const Options& options) {
     std::size_t sheet = 0;
     if (options.workbook) {
         book = standin::read_xlsx(*options.workbook);
-        if (options.sheet) sheet = sheet_index(*book, *options.sheet);
-    } else if (options.sheet) {
-        throw UsageError("--sheet needs --workbook");
+        if (options.sheet) sheet = tools::sheet_index(*book, *options.sheet);
     }
     Application app(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
     app.start(!options.disconnected);
@@ -254,10 +182,10 @@ int main() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     try {
-        const Options options = parse_command_line(utf8_arguments());
+        const Options options = tools::parse_command_line(utf8_arguments());
         return options.command == "eval" ? run_eval(options) : run_calc(options);
     } catch (const UsageError& e) {
-        std::cerr << "xlstandin: " << e.what() << "\n" << kUsage << "\n";
+        std::cerr << "xlstandin: " << e.what() << "\n" << tools::usage("xlstandin") << "\n";
         return kBadInput;
     } catch (const tb::Failure& e) {
         std::cerr << "xlstandin: the formula does not parse: " << e.what() << "\n";
