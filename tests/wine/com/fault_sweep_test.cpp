@@ -17,6 +17,7 @@
 #include "standin/number_format.h"
 #include "tests/support/case_book.h"
 #include "tests/wine/com/box_catcher.h"
+#include "tests/wine/com/com_host.h"
 #include "tests/wine/com/standin_dispatch.h"
 #include "tests/wine/com/support.h"
 
@@ -29,98 +30,20 @@ using standin::Profile;
 
 constexpr std::int32_t kHostFailure = static_cast<std::int32_t>(0x800A03EC);
 
-std::u16string shown(const Value& v) {
-    switch (v.kind()) {
-        case Kind::String:
-            return v.string_value();
-        case Kind::Error:
-            return xlerr::display_text(v.error_code());
-        case Kind::Boolean:
-            return v.boolean_value() ? u"TRUE" : u"FALSE";
-        case Kind::Empty:
-            return u"";
-        default:
-            return standin::general_text(v.to_number());
-    }
-}
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
-std::string narrow(const std::u16string& s) {
-    return utf8(s.size() > 60 ? s.substr(0, 60) : s);
-}
-
-class Environment : public ::testing::Environment {
+// The add-in connected for the host's whole life; evaluate gives what the cell shows and the
+// status of the DLL's Invoke.
+class SweepHost : public ComHost {
   public:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        serve_standin_over_com();
-        ASSERT_TRUE(server().module);
-        ASSERT_EQ(server().register_server(), S_OK);
+    explicit SweepHost(Profile profile = Profile::Modern) : ComHost(profile) {
+        EXPECT_EQ(connect_addin(), S_OK);
     }
-    void TearDown() override {
-        server().unregister_server();
-        CoUninitialize();
-    }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Environment);
-
-// The stand-in Excel with the case workbook over COM and the add-in connected to it; the
-// worksheet function called through IDispatch::Invoke as Excel calls it.
-class ComHost {
-  public:
-    explicit ComHost(Profile profile = Profile::Modern) : excel(profile) {
-        excel.open(testing::case_book());
-        application = com_ptr<IDispatch>::adopt(dispatch_for(excel.application()));
-        CLSID clsid{};
-        EXPECT_EQ(CLSIDFromProgID(L"kzTEXTBRAID.ConnectExcel", &clsid), S_OK);
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
-                                   connect.put_void()),
-                  S_OK);
-        EXPECT_EQ(CLSIDFromProgID(L"kzTEXTBRAID.TEXTBRAID", &clsid), S_OK);
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                   function.put_void()),
-                  S_OK);
-        LPOLESTR name = const_cast<LPOLESTR>(L"TEXTBRAID");
-        EXPECT_EQ(function->GetIDsOfNames(IID_NULL, &name, 1, 1033, &dispid), S_OK);
-        SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        EXPECT_EQ(connect->OnConnection(application.get(), ext_cm_AfterStartup, nullptr, &custom),
-                  S_OK);
-        SafeArrayDestroy(custom);
-    }
-    ~ComHost() {
-        SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        connect->OnDisconnection(ext_dm_UserClosed, &custom);
-        SafeArrayDestroy(custom);
-    }
-
-    // The formula's value as the cell shows it; the HRESULT of every Invoke goes to hr.
     std::u16string evaluate(const std::u16string& formula, HRESULT& hr) {
-        hr = S_OK;
-        const Value v = excel.evaluate(
-            formula, [&](std::u16string_view name, std::span<const Value> args, Value& result) {
-                if (!iequals(name, u"TEXTBRAID")) return false;
-                std::vector<com::unique_variant> reversed(args.size());
-                for (std::size_t i = 0; i < args.size(); ++i)
-                    com::to_variant(args[i], reversed[args.size() - 1 - i].get());
-                DISPPARAMS params{reversed.empty() ? nullptr : reversed.front().get(), nullptr,
-                                  static_cast<UINT>(reversed.size()), 0};
-                com::unique_variant answer;
-                const HRESULT call =
-                    function->Invoke(dispid, IID_NULL, 1033, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                                     &params, answer.get(), nullptr, nullptr);
-                if (FAILED(call)) hr = call;
-                result = com::to_value(*answer);
-                if (result.is_object() && result.object_value())
-                    result = get(result.object_value(), u"");
-                return true;
-            });
+        const Value v = ComHost::evaluate(formula);
+        hr = last_invoke;
         return shown(v);
     }
-
-    Excel excel;
-    com_ptr<IDispatch> application;
-    com_ptr<IDTExtensibility2> connect;
-    com_ptr<IDispatch> function;
-    DISPID dispid = 0;
 };
 
 struct SweepCase {
@@ -141,7 +64,7 @@ using Outcomes = std::map<std::pair<std::u16string, std::uint64_t>, std::u16stri
 
 // Fails every call of every operation in turn; returns what each failure gave.
 // A legacy host keeps its CountLarge unknown throughout.
-Outcomes sweep(ComHost& host, const std::u16string& formula, const std::u16string& expected,
+Outcomes sweep(SweepHost& host, const std::u16string& formula, const std::u16string& expected,
                bool legacy = false) {
     auto reset = [&] {
         host.excel.clear_faults();
@@ -176,7 +99,7 @@ Outcomes sweep(ComHost& host, const std::u16string& formula, const std::u16strin
 
 TEST(FaultSweep, EveryOperationEveryCallThroughTheDll) {
     BoxCatcher catcher;
-    ComHost host;
+    SweepHost host;
     std::size_t failures = 0;
     for (const SweepCase& c : kCases) {
         HRESULT hr = S_OK;
@@ -217,8 +140,8 @@ TEST(FaultSweep, EveryOperationEveryCallThroughTheDll) {
 // count goes through Count, with the same answers; a sweep of the text range holds there too.
 TEST(FaultSweep, LegacyCountingWithoutCountLarge) {
     BoxCatcher catcher;
-    ComHost modern;
-    ComHost legacy;
+    SweepHost modern;
+    SweepHost legacy;
     legacy.excel.make_unknown(u"Range.CountLarge");
     for (const SweepCase& c : kCases) {
         HRESULT hr = S_OK;

@@ -13,6 +13,7 @@
 #include "standin/number_format.h"
 #include "tests/support/case_book.h"
 #include "tests/wine/com/box_catcher.h"
+#include "tests/wine/com/com_host.h"
 #include "tests/wine/com/standin_dispatch.h"
 #include "tests/wine/com/support.h"
 
@@ -23,115 +24,8 @@ using com::com_ptr;
 using standin::Excel;
 using standin::Profile;
 
-constexpr DISPID kDispidTextBraid = 0x60030004;
 
-std::u16string shown(const Value& v) {
-    switch (v.kind()) {
-        case Kind::String:
-            return v.string_value();
-        case Kind::Error:
-            return xlerr::display_text(v.error_code());
-        case Kind::Boolean:
-            return v.boolean_value() ? u"TRUE" : u"FALSE";
-        case Kind::Empty:
-            return u"";
-        default:
-            return standin::general_text(v.to_number());
-    }
-}
-
-std::string narrow(const std::u16string& s) {
-    return utf8(s.size() > 80 ? s.substr(0, 80) : s);
-}
-
-class Environment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        CoInitialize(nullptr);
-        serve_standin_over_com();
-        ASSERT_TRUE(server().module);
-        ASSERT_EQ(server().register_server(), S_OK);
-    }
-    void TearDown() override {
-        server().unregister_server();
-        CoUninitialize();
-    }
-};
-const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new Environment);
-
-// The stand-in Excel with the case workbook, served over COM, and the add-in's two objects
-// created by ProgID as Excel creates them.
-class ComHost {
-  public:
-    explicit ComHost(Profile profile = Profile::Modern) : excel(profile) {
-        excel.open(testing::case_book());
-        application = com_ptr<IDispatch>::adopt(dispatch_for(excel.application()));
-        CLSID clsid{};
-        EXPECT_EQ(CLSIDFromProgID(L"kzTEXTBRAID.ConnectExcel", &clsid), S_OK);
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
-                                   connect.put_void()),
-                  S_OK);
-        EXPECT_EQ(CLSIDFromProgID(L"kzTEXTBRAID.TEXTBRAID", &clsid), S_OK);
-        EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                                   function.put_void()),
-                  S_OK);
-        LPOLESTR name = const_cast<LPOLESTR>(L"TEXTBRAID");
-        EXPECT_EQ(function->GetIDsOfNames(IID_NULL, &name, 1, 1033, &dispid), S_OK);
-    }
-    ~ComHost() {
-        if (connect) disconnect_addin();
-        function.reset();
-        connect.reset();
-        application.reset();
-    }
-
-    HRESULT connect_addin() {
-        SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        const HRESULT hr =
-            connect->OnConnection(application.get(), ext_cm_AfterStartup, nullptr, &custom);
-        SafeArrayDestroy(custom);
-        return hr;
-    }
-    HRESULT disconnect_addin() {
-        SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-        const HRESULT hr = connect->OnDisconnection(ext_dm_UserClosed, &custom);
-        SafeArrayDestroy(custom);
-        return hr;
-    }
-
-    // Calls the method as Excel does: arguments right to left in rgvarg.
-    HRESULT invoke(std::vector<com::unique_variant>& reversed, Value& result) {
-        DISPPARAMS params{reversed.empty() ? nullptr : reversed.front().get(), nullptr,
-                          static_cast<UINT>(reversed.size()), 0};
-        com::unique_variant answer;
-        const HRESULT hr =
-            function->Invoke(dispid, IID_NULL, 1033, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                             &params, answer.get(), nullptr, nullptr);
-        result = com::to_value(*answer);
-        return hr;
-    }
-
-    Value evaluate(const std::u16string& formula) {
-        return excel.evaluate(
-            formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
-                if (!iequals(name, u"TEXTBRAID")) return false;
-                std::vector<com::unique_variant> reversed(args.size());
-                for (std::size_t i = 0; i < args.size(); ++i)
-                    com::to_variant(args[i], reversed[args.size() - 1 - i].get());
-                EXPECT_EQ(invoke(reversed, result), S_OK);
-                // As Excel shows a range that a function returns: by its value.
-                if (result.is_object() && result.object_value())
-                    result = get(result.object_value(), u"");
-                return true;
-            });
-    }
-
-    Excel excel;
-    com_ptr<IDispatch> application;
-    com_ptr<IDTExtensibility2> connect;
-    com_ptr<IDispatch> function;
-    DISPID dispid = 0;
-};
+const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing::FormulaCase>> {};
 
