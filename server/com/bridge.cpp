@@ -19,26 +19,14 @@ ObjectCodec g_codec;
 
 // Receives the events of one connection point and hands them to a portable sink. Detached when
 // the connection ends, so an event that arrives late reaches nobody.
-class EventForwarder final : public IDispatch {
+class EventForwarder final : public SingleInterfaceObject<EventForwarder, IDispatch> {
   public:
     EventForwarder(const GUID& source, EventSink& sink) : source_(source), sink_(&sink) {}
     void detach() { sink_ = nullptr; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-            !IsEqualIID(riid, source_))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+    bool answers(REFIID riid) const {
+        return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+               IsEqualIID(riid, source_);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -70,10 +58,10 @@ class EventForwarder final : public IDispatch {
     }
 
   private:
+    friend SingleInterfaceObject;
     ~EventForwarder() = default;
     GUID source_;
     EventSink* sink_;
-    ULONG refs_ = 1;
 };
 
 // A host object over an IDispatch: members by name (GetIDsOfNames with locale 1033), the

@@ -136,6 +136,32 @@ class unique_safearray {
     SAFEARRAY* a_ = nullptr;
 };
 
+// IUnknown for an object that implements one interface: QueryInterface hands out that interface
+// for the IIDs the object answers to (Derived::answers), and one reference count, starting at 1,
+// deletes the object when it reaches 0. Derived classes name this base a friend so that their
+// destructors can stay private (such objects live on the heap only).
+template <class Derived, class Interface>
+class SingleInterfaceObject : public Interface {
+  public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (!static_cast<const Derived*>(this)->answers(riid)) return E_NOINTERFACE;
+        *ppv = static_cast<Interface*>(this);
+        this->AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --refs_;
+        if (left == 0) delete static_cast<Derived*>(this);
+        return left;
+    }
+
+  private:
+    ULONG refs_ = 1;
+};
+
 // Raises a tb::Failure when hr is a failure code.
 void check(HRESULT hr, const char* what);
 

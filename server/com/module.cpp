@@ -39,24 +39,12 @@ const ClassEntry kClasses[] = {
 constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
 constexpr wchar_t kTypeLibVersion[] = L"1.0";
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public SingleInterfaceObject<ClassFactory, IClassFactory> {
   public:
     explicit ClassFactory(Creator create) : create_(create) {}
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IClassFactory*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+    bool answers(REFIID riid) const {
+        return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory);
     }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
@@ -70,10 +58,10 @@ class ClassFactory final : public IClassFactory {
     }
 
   private:
+    friend SingleInterfaceObject;
     ~ClassFactory() = default;
     ObjectCount count_;
     Creator create_;
-    ULONG refs_ = 1;
 };
 
 std::wstring guid_text(const GUID& guid) {

@@ -57,23 +57,11 @@ void show_help_box(const std::u16string& text, const std::u16string& title, std:
     MessageBoxW(GetActiveWindow(), wide(text), wide(title), style);
 }
 
-class TextBraidObject final : public _TEXTBRAID {
+class TextBraidObject final : public SingleInterfaceObject<TextBraidObject, _TEXTBRAID> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-            !IsEqualIID(riid, IID__TEXTBRAID))
-            return E_NOINTERFACE;
-        *ppv = static_cast<_TEXTBRAID*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+    bool answers(REFIID riid) const {
+        return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+               IsEqualIID(riid, IID__TEXTBRAID);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -136,30 +124,18 @@ class TextBraidObject final : public _TEXTBRAID {
     }
 
   private:
+    friend SingleInterfaceObject;
     ~TextBraidObject() = default;
     ObjectCount count_;
-    ULONG refs_ = 1;
     TypeInfoCache dispatch_info_{IID__TEXTBRAID};
     tb::TEXTBRAID function_{show_help_box};
 };
 
-class ExcelEventsObject final : public _CExcelEvents {
+class ExcelEventsObject final : public SingleInterfaceObject<ExcelEventsObject, _CExcelEvents> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch) &&
-            !IsEqualIID(riid, IID__CExcelEvents))
-            return E_NOINTERFACE;
-        *ppv = static_cast<_CExcelEvents*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+    bool answers(REFIID riid) const {
+        return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
+               IsEqualIID(riid, IID__CExcelEvents);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -181,9 +157,9 @@ class ExcelEventsObject final : public _CExcelEvents {
     }
 
   private:
+    friend SingleInterfaceObject;
     ~ExcelEventsObject() = default;
     ObjectCount count_;
-    ULONG refs_ = 1;
     TypeInfoCache dispatch_info_{IID__CExcelEvents};
     // Subscribes to the events of gExcelApp's Application (when set) for the object's lifetime.
     tb::CExcelEvents logic_;
