@@ -542,7 +542,7 @@ class Parser {
 
     std::optional<RefSpec> reference() {
         const std::size_t start = pos_;
-        RefSpec spec;
+        RefSpec ref;
         if (peek() == u'\'') {
             ++pos_;
             std::u16string name;
@@ -557,21 +557,21 @@ class Parser {
             }
             if (peek() != u'!') error("expected '!' after a quoted sheet name");
             ++pos_;
-            spec.sheet = std::move(name);
+            ref.sheet = std::move(name);
         } else {
             std::size_t at = pos_;
             while (at < text_.size() && is_name_char(text_[at]))
                 ++at;
             if (at > pos_ && at < text_.size() && text_[at] == u'!') {
-                spec.sheet = std::u16string(text_.substr(pos_, at - pos_));
+                ref.sheet = std::u16string(text_.substr(pos_, at - pos_));
                 pos_ = at + 1;
             }
         }
         if (auto rect = area()) {
-            spec.rect = *rect;
-            return spec;
+            ref.rect = *rect;
+            return ref;
         }
-        if (spec.sheet) error("expected a reference after the sheet name");
+        if (ref.sheet) error("expected a reference after the sheet name");
         pos_ = start;
         return std::nullopt;
     }
@@ -595,13 +595,13 @@ struct Context {
     const FunctionResolver* resolver;
 };
 
-std::optional<Area> resolve(const Context& ctx, const RefSpec& spec) {
+std::optional<Area> resolve(const Context& ctx, const RefSpec& ref) {
     const State& s = *ctx.state;
     if (!s.active) return std::nullopt;
-    if (!spec.sheet) return Area{*s.active, spec.rect};
-    auto sheet = s.find_sheet(s.active->workbook, *spec.sheet);
+    if (!ref.sheet) return Area{*s.active, ref.rect};
+    auto sheet = s.find_sheet(s.active->workbook, *ref.sheet);
     if (!sheet) return std::nullopt;
-    return Area{*sheet, spec.rect};
+    return Area{*sheet, ref.rect};
 }
 
 Value deref(const Context& ctx, const Operand& op) {

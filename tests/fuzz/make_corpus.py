@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Writes the seed corpora of the fuzz targets into tests/fuzz/corpus/<target>/ (or the folder
+"""Writes the starting corpora of the fuzz targets into tests/fuzz/corpus/<target>/ (or the folder
 given). The TEXTBRAID and installer seeds are byte strings in the order the targets read their
 input (tests/fuzz/fuzz_input.h: one byte per choice, taken modulo the number of choices); the
 .xlsx seeds are small workbooks written with the sample workbook's writer, cut or damaged
 copies of them, and their parts as text ("=== <name>" lines), which the target packs itself.
 
-Usage: make_seeds.py [OUTDIR]    (Python 3 standard library only)
+Usage: make_corpus.py [OUTDIR]    (Python 3 standard library only)
 """
 
 import io
