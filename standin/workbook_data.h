@@ -17,7 +17,7 @@ struct CellData {
     // Empty, Double, String, Boolean or Error (an Excel error SCODE); for a formula cell its
     // cached (or computed) result.
     Value value;
-    std::u16string format = u"General";  // number format code
+    std::u16string format = u"General";     // number format code
     std::optional<std::u16string> formula;  // without the leading '='
 };
 

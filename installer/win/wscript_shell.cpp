@@ -63,7 +63,8 @@ RegValue FromSafeArray(SAFEARRAY* array, VARTYPE elementType) {
 // as arrays; any other scalar as the text Automation gives it.
 RegValue FromVariant(const VARIANT& source) {
     UniqueVariant value;
-    if (FAILED(VariantCopyInd(value.get(), const_cast<VARIANT*>(&source)))) Fail("unreadable result", E_FAIL);
+    if (FAILED(VariantCopyInd(value.get(), const_cast<VARIANT*>(&source))))
+        Fail("unreadable result", E_FAIL);
     VARIANT& v = *value.get();
     if ((v.vt & VT_ARRAY) != 0) {
         return FromSafeArray(v.parray, static_cast<VARTYPE>(v.vt & VT_TYPEMASK));

@@ -10,12 +10,12 @@
 namespace tb {
 
 class Failure : public std::runtime_error {
-public:
+  public:
     Failure(std::int32_t hresult, const std::string& what)
         : std::runtime_error(what), hresult_(hresult) {}
     std::int32_t hresult() const { return hresult_; }
 
-private:
+  private:
     std::int32_t hresult_;
 };
 

@@ -2,7 +2,9 @@
 
 namespace tb {
 
-void fail(std::int32_t hresult, const std::string& what) { throw Failure(hresult, what); }
+void fail(std::int32_t hresult, const std::string& what) {
+    throw Failure(hresult, what);
+}
 
 ObjectRef ObjectRef::share(HostObject* object) {
     if (object) object->add_ref();

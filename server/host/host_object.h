@@ -26,21 +26,22 @@ struct Guid {
 
 // Receives the events of a host event source (by member name, with the event's arguments).
 class EventSink {
-public:
+  public:
     virtual void on_event(std::u16string_view name, std::span<const Value> args) = 0;
 
-protected:
+  protected:
     ~EventSink() = default;
 };
 
 class HostObject {
-public:
+  public:
     virtual void add_ref() noexcept = 0;
     virtual void release() noexcept = 0;
 
     // Reads a property or calls a method by member name; an empty name is the default value.
     // Arguments are in call order (left to right); an omitted one is Value::missing().
-    virtual Value invoke(std::u16string_view member, InvokeKind kind, std::span<const Value> args) = 0;
+    virtual Value invoke(std::u16string_view member, InvokeKind kind,
+                         std::span<const Value> args) = 0;
 
     // The object as the interface with the given identifier, or a Failure (E_NOINTERFACE).
     virtual ObjectRef query(const Guid& iid) = 0;
@@ -50,7 +51,7 @@ public:
     virtual std::uint32_t connect_events(const Guid& source, EventSink& sink) = 0;
     virtual void disconnect_events(std::uint32_t cookie) = 0;
 
-protected:
+  protected:
     ~HostObject() = default;
 };
 

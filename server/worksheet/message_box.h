@@ -9,8 +9,8 @@
 namespace tb {
 
 // Shows a modal box with the text, title and MessageBox style and returns once it is closed.
-using MessageBoxFn =
-    std::function<void(const std::u16string& text, const std::u16string& title, std::uint32_t style)>;
+using MessageBoxFn = std::function<void(const std::u16string& text, const std::u16string& title,
+                                        std::uint32_t style)>;
 
 // MB_ICONHAND | MB_OK: the stop icon and a single OK button.
 inline constexpr std::uint32_t kStopBoxStyle = 16;

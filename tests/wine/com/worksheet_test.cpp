@@ -24,7 +24,6 @@ using com::com_ptr;
 using standin::Excel;
 using standin::Profile;
 
-
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
 
 class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing::FormulaCase>> {};
