@@ -52,16 +52,15 @@ HRESULT get_ids_of_names(TypeInfoCache& cache, REFIID riid, LPOLESTR* names, UIN
     return guarded([&] { return DispGetIDsOfNames(cache.get(), names, count, ids); });
 }
 
-// The help box: the real modal message box, owned by the active window when there is one.
-void show_help_box(const std::u16string& text, const std::u16string& title, std::uint32_t style) {
-    MessageBoxW(GetActiveWindow(), wide(text), wide(title), style);
-}
-
-class TextBraidObject final : public SingleInterfaceObject<TextBraidObject, _TEXTBRAID> {
+// IUnknown and the type-information half of IDispatch for an object whose one dual interface
+// is described by the embedded type library; the derived class writes Invoke.
+template <class Derived, class Interface>
+class DualObject : public SingleInterfaceObject<Derived, Interface> {
   public:
+    explicit DualObject(const IID& iid) : iid_(iid), info_(iid) {}
     bool answers(REFIID riid) const {
         return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-               IsEqualIID(riid, IID__TEXTBRAID);
+               IsEqualIID(riid, iid_);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -69,12 +68,26 @@ class TextBraidObject final : public SingleInterfaceObject<TextBraidObject, _TEX
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        return get_type_info(dispatch_info_, index, info);
+        return get_type_info(info_, index, info);
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
-        return get_ids_of_names(dispatch_info_, riid, names, count, ids);
+        return get_ids_of_names(info_, riid, names, count, ids);
     }
+
+  private:
+    const IID& iid_;
+    TypeInfoCache info_;
+};
+
+// The help box: the real modal message box, owned by the active window when there is one.
+void show_help_box(const std::u16string& text, const std::u16string& title, std::uint32_t style) {
+    MessageBoxW(GetActiveWindow(), wide(text), wide(title), style);
+}
+
+class TextBraidObject final : public DualObject<TextBraidObject, _TEXTBRAID> {
+  public:
+    TextBraidObject() : DualObject(IID__TEXTBRAID) {}
 
     // Written by hand: the automation runtime cannot call a vararg method whose argument list is
     // an in/out SAFEARRAY followed by a return value. The arguments arrive right to left in
@@ -127,28 +140,12 @@ class TextBraidObject final : public SingleInterfaceObject<TextBraidObject, _TEX
     friend SingleInterfaceObject;
     ~TextBraidObject() = default;
     ObjectCount count_;
-    TypeInfoCache dispatch_info_{IID__TEXTBRAID};
     tb::TEXTBRAID function_{show_help_box};
 };
 
-class ExcelEventsObject final : public SingleInterfaceObject<ExcelEventsObject, _CExcelEvents> {
+class ExcelEventsObject final : public DualObject<ExcelEventsObject, _CExcelEvents> {
   public:
-    bool answers(REFIID riid) const {
-        return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-               IsEqualIID(riid, IID__CExcelEvents);
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        return get_type_info(dispatch_info_, index, info);
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) override {
-        return get_ids_of_names(dispatch_info_, riid, names, count, ids);
-    }
+    ExcelEventsObject() : DualObject(IID__CExcelEvents) {}
     // _CExcelEvents has no members.
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID riid, LCID, WORD, DISPPARAMS*, VARIANT*,
                                      EXCEPINFO*, UINT*) override {
@@ -160,7 +157,6 @@ class ExcelEventsObject final : public SingleInterfaceObject<ExcelEventsObject, 
     friend SingleInterfaceObject;
     ~ExcelEventsObject() = default;
     ObjectCount count_;
-    TypeInfoCache dispatch_info_{IID__CExcelEvents};
     // Subscribes to the events of gExcelApp's Application (when set) for the object's lifetime.
     tb::CExcelEvents logic_;
 };
