@@ -47,7 +47,8 @@ using tb::standin::WorkbookData;
 
 constexpr std::size_t kCellLimit = 32767;
 // The stand-in gives no value for a block of more cells than this (it runs out of memory, as
-// Excel does), so a walk that reads such a block as a whole ends in #VALUE!.
+// Excel does), so a switch or delimiter given as such a block ends in #VALUE!. Text items are
+// never read as a whole block: they are walked cell by cell.
 constexpr std::uint64_t kLargestValue = std::uint64_t{1} << 22;
 const std::int32_t kValueError = tb::xlerr::scode(tb::xlerr::value);
 
@@ -500,7 +501,6 @@ class Model {
 
     std::optional<Expected> WalkRef(const Ref& ref) {
         if (ref.area() == 1) return Cell(ref, ref.top, ref.left);
-        if (ref.area() > kLargestValue) return Expected{};
         if (!ignore_empty_) {  // the early check keeps this walk short
             for (std::uint32_t row = ref.top; row <= ref.bottom; ++row) {
                 for (std::uint32_t column = ref.left; column <= ref.right; ++column) {
