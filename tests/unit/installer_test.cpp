@@ -283,9 +283,11 @@ TEST(InstallerRoutines, DeleteOnlyOpenNamesAndWriteWithTheShellsType) {
     EXPECT_TRUE(kzInstall::DeleteOpenValue(path, u"xOpEn9", registry.Factory()));
     EXPECT_FALSE(kzInstall::DeleteOpenValue(path, u"OPEN5", registry.Factory()));
     kzInstall::WriteRegValue(path, u"N", RegValue::Number(5), u"", registry.Factory());
+    kzInstall::WriteRegValue(path, u"S", RegValue::Number(5), u"REG_SZ", registry.Factory());
     FakeRegistry expected;
     expected.Set(Options(u"16.0"), u"Other", Sz(kEntry));
     expected.Set(Options(u"16.0"), u"N", Dword(5));
+    expected.Set(Options(u"16.0"), u"S", Sz(u"5"));
     EXPECT_EQ(registry.Dump(), expected.Dump());
 }
 
@@ -351,7 +353,7 @@ const LineCase kLineCases[] = {
     {u"  /UNINSTALL   kzTEXTBRAID.TEXTBRAID  PowerPoint ", Outcome::Completed, u"PowerPoint"},
     {u"/uninstall kzTEXTBRAID.TEXTBRAID VISIO", Outcome::Ignored},
     {u"/uninstall kzTEXTBRAID.TEXTBRAID", Outcome::Ignored},
-    {u"/uninstall A kzTEXTBRAID.TEXTBRAID EXCEL", Outcome::Ignored},
+    {u"/uninstall kzTEXTBRAID.TEXTBRAID EXCEL VISIO 0", Outcome::Ignored},
     {u"/uninstall Other\\kzTEXTBRAID.TEXTBRAID EXCEL", Outcome::Ignored},
     {u"/uninstall\tkzTEXTBRAID.TEXTBRAID EXCEL", Outcome::Ignored},
     // A line the three-part form accepts keeps its meaning.
