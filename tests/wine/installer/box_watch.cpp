@@ -1,6 +1,6 @@
 // Runs a program and watches it from outside for a message box: prints the box's title, text and
-// visible buttons (UTF-8, one field a line), presses OK, and ends with the program's own exit
-// status. Prints "no box" when the program ends without showing one.
+// visible buttons (UTF-8, a line each), presses OK, and ends with the program's own exit status;
+// prints "no box" when the program ends without showing one.
 //   box_watch.exe PROGRAM [ARGUMENTS...]
 #include <windows.h>
 
@@ -11,37 +11,32 @@
 
 namespace {
 
-struct Watch {
-    DWORD processId;
-    HWND box = nullptr;
-};
+DWORD g_processId = 0;
+HWND g_box = nullptr;
 
-BOOL CALLBACK FindBox(HWND window, LPARAM context) {
-    auto& watch = *reinterpret_cast<Watch*>(context);
+std::wstring ClassAndText(HWND window, std::wstring* text) {
+    wchar_t name[1024] = {};
+    GetClassNameW(window, name, 1024);
+    const std::wstring className = name;
+    GetWindowTextW(window, name, 1024);
+    *text = name;
+    return className;
+}
+
+BOOL CALLBACK FindBox(HWND window, LPARAM) {
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
-    wchar_t className[16] = {};
-    GetClassNameW(window, className, 16);
-    if (owner != watch.processId || lstrcmpW(className, L"#32770") != 0 ||
-        !IsWindowVisible(window)) {
-        return TRUE;
-    }
-    watch.box = window;
+    std::wstring text;
+    if (owner != g_processId || ClassAndText(window, &text) != L"#32770") return TRUE;
+    g_box = window;
     return FALSE;
 }
 
-std::wstring Text(HWND window) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(window, text, 1024);
-    return text;
-}
-
-BOOL CALLBACK AddButton(HWND child, LPARAM context) {
-    wchar_t className[16] = {};
-    GetClassNameW(child, className, 16);
-    if (lstrcmpiW(className, L"Button") == 0 && IsWindowVisible(child)) {
-        *reinterpret_cast<std::wstring*>(context) +=
-            std::to_wstring(GetDlgCtrlID(child)) + L":" + Text(child) + L";";
+BOOL CALLBACK AddButton(HWND child, LPARAM buttons) {
+    std::wstring text;
+    if (lstrcmpiW(ClassAndText(child, &text).c_str(), L"Button") == 0 && IsWindowVisible(child)) {
+        *reinterpret_cast<std::wstring*>(buttons) +=
+            std::to_wstring(GetDlgCtrlID(child)) + L":" + text + L";";
     }
     return TRUE;
 }
@@ -55,39 +50,36 @@ void Print(const std::wstring& text) {
 }  // namespace
 
 int main() {
-    const std::u16string line(reinterpret_cast<const char16_t*>(GetCommandLineW()));
-    const std::u16string_view arguments = kzMain::ArgumentText(line);
+    const std::u16string_view arguments =
+        kzMain::ArgumentText(reinterpret_cast<const char16_t*>(GetCommandLineW()));
     std::wstring program(arguments.begin(), arguments.end());
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(nullptr, program.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
-        std::printf("cannot start the program: %lu\n", GetLastError());
         return 99;
     }
-    Watch watch{process.dwProcessId};
-    for (int tick = 0; tick < 600 && WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT;
-         ++tick) {
-        EnumWindows(FindBox, reinterpret_cast<LPARAM>(&watch));
-        if (!watch.box) continue;
+    g_processId = process.dwProcessId;
+    for (int tick = 0; !g_box && tick < 600; ++tick) {
+        if (WaitForSingleObject(process.hProcess, 100) != WAIT_TIMEOUT) break;
+        EnumWindows(FindBox, 0);
+    }
+    if (g_box) {
         Sleep(300);  // let the box finish drawing its controls
-        std::wstring buttons;
-        EnumChildWindows(watch.box, AddButton, reinterpret_cast<LPARAM>(&buttons));
-        HWND text = GetDlgItem(watch.box, 0xFFFF);
-        Print(L"title: " + Text(watch.box));
-        Print(L"text: " + Text(text ? text : GetDlgItem(watch.box, 100)));
-        Print(L"buttons: " + buttons);
-        PostMessageW(watch.box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-        break;
+        std::wstring title, text, buttons;
+        ClassAndText(g_box, &title);
+        HWND label = GetDlgItem(g_box, 0xFFFF);
+        ClassAndText(label ? label : GetDlgItem(g_box, 100), &text);
+        EnumChildWindows(g_box, AddButton, reinterpret_cast<LPARAM>(&buttons));
+        Print(L"title: " + title + L"\ntext: " + text + L"\nbuttons: " + buttons);
+        PostMessageW(g_box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    } else {
+        Print(L"no box");
     }
-    if (WaitForSingleObject(process.hProcess, 30000) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 98);
-        WaitForSingleObject(process.hProcess, 5000);
-    }
-    if (!watch.box) Print(L"no box");
-    DWORD status = 99;
-    GetExitCodeProcess(process.hProcess, &status);
+    DWORD status = 98;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &status);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<int>(status);

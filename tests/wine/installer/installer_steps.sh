@@ -24,7 +24,9 @@ step() {
   [ "$status" = "$want" ] || fail "$name: exit status $status, expected $want"
   rm -f export.reg
   wine reg export "$office" export.reg >/dev/null 2>&1
-  diff <(cat) <(iconv -f UTF-16 -t UTF-8 export.reg | tr -d '\r' | sed -e '1d' -e '/^$/d') >&2 ||
+  # The export without its header, blank lines and the Office and version keys themselves.
+  diff <(cat) <(iconv -f UTF-16 -t UTF-8 export.reg | tr -d '\r' |
+    grep -vE '^(Windows Registry|$|\[HKEY_CURRENT_USER\\Software\\Microsoft\\Office(\\[0-9.]+)?\]$)') >&2 ||
     fail "$name: the registry differs (< expected, > found)"
 }
 set_value() { wine reg add "$office\\$1" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f >/dev/null; }
@@ -36,16 +38,12 @@ set_value '15.0\Excel\Options' OPEN '/A "Other.Addin"'
 set_value '14.0\Excel' Zoom 100 REG_DWORD
 set_value '16.0\Word\Options' OPEN '/A "Other.Addin"'
 step install 0 wine "$exe" kzTEXTBRAID.TEXTBRAID EXCEL 0 <<'END'
-[HKEY_CURRENT_USER\Software\Microsoft\Office]
-[HKEY_CURRENT_USER\Software\Microsoft\Office\14.0]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\14.0\Excel]
 "Zoom"=dword:00000064
-[HKEY_CURRENT_USER\Software\Microsoft\Office\15.0]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\15.0\Excel]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\15.0\Excel\Options]
 "OPEN"="/A \"Other.Addin\""
 "OPEN1"="/A \"kzTEXTBRAID.TEXTBRAID\""
-[HKEY_CURRENT_USER\Software\Microsoft\Office\16.0]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Excel]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Excel\Options]
 "OPEN"="/A \"kzTEXTBRAID.TEXTBRAID\""
@@ -60,17 +58,13 @@ END
 wine reg delete "$office\\16.0\\Excel\\Options" /v OPEN /f >/dev/null
 set_value '16.0\Excel\Add-in Manager' kzTEXTBRAID.TEXTBRAID ''
 set_value '15.0\Excel\Options' OPEN2 '/A "Third.Addin"'
-expected_after_uninstall='[HKEY_CURRENT_USER\Software\Microsoft\Office]
-[HKEY_CURRENT_USER\Software\Microsoft\Office\14.0]
-[HKEY_CURRENT_USER\Software\Microsoft\Office\14.0\Excel]
+expected_after_uninstall='[HKEY_CURRENT_USER\Software\Microsoft\Office\14.0\Excel]
 "Zoom"=dword:00000064
-[HKEY_CURRENT_USER\Software\Microsoft\Office\15.0]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\15.0\Excel]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\15.0\Excel\Options]
 "OPEN"="/A \"Other.Addin\""
 "OPEN1"="/A \"kzTEXTBRAID.TEXTBRAID\""
 "OPEN2"="/A \"Third.Addin\""
-[HKEY_CURRENT_USER\Software\Microsoft\Office\16.0]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Excel]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Excel\Add-in Manager]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Excel\Options]
@@ -88,11 +82,8 @@ wine reg delete "$office\\15.0" /f >/dev/null
 wine reg delete "$office\\16.0" /f >/dev/null
 set_value '16.0\Excel\Options' OPEN 7 REG_QWORD
 step 'unreadable value' 3 wine "$exe" kzTEXTBRAID.TEXTBRAID EXCEL 0 <<'END'
-[HKEY_CURRENT_USER\Software\Microsoft\Office]
-[HKEY_CURRENT_USER\Software\Microsoft\Office\14.0]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\14.0\Excel]
 "Zoom"=dword:00000064
-[HKEY_CURRENT_USER\Software\Microsoft\Office\16.0]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Excel]
 [HKEY_CURRENT_USER\Software\Microsoft\Office\16.0\Excel\Options]
 "OPEN"=hex(b):07,00,00,00,00,00,00,00

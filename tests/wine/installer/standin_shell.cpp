@@ -18,36 +18,36 @@ constexpr wchar_t kClsidText[] = L"{16E29E89-DCE1-482B-B95A-86E1D68E0C66}";
 constexpr DISPID kRegDelete = 0x40000001;
 HINSTANCE g_module = nullptr;
 
-// A key path (ending in "\") whose key exists but has no default value.
-bool KeyWithoutDefault(const std::wstring& path) {
-    const std::wstring root = L"HKEY_CURRENT_USER\\";
-    HKEY key = nullptr;
-    if (path.size() <= root.size() || path.back() != L'\\' ||
-        path.compare(0, root.size(), root) != 0 ||
-        RegOpenKeyExW(HKEY_CURRENT_USER,
-                      path.substr(root.size(), path.size() - root.size() - 1).c_str(), 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    return status == ERROR_FILE_NOT_FOUND;
-}
-
-// Deletes "HKEY_CURRENT_USER\<key>\<name>"; a failure comes back as the platform's shell raises
-// it: DISP_E_EXCEPTION with the HRESULT of the registry's answer.
-HRESULT RegDelete(const std::wstring& path, EXCEPINFO* exception) {
+// Opens the key of "HKEY_CURRENT_USER\<key>\<name>" (name empty: the key itself); the answer is
+// the registry's status.
+LSTATUS OpenKey(const std::wstring& path, REGSAM access, HKEY* key, std::wstring* name) {
     const std::wstring root = L"HKEY_CURRENT_USER\\";
     const std::size_t last = path.rfind(L'\\');
-    LSTATUS status = ERROR_INVALID_PARAMETER;
+    if (path.compare(0, root.size(), root) != 0 || last < root.size())
+        return ERROR_INVALID_PARAMETER;
+    *name = path.substr(last + 1);
+    return RegOpenKeyExW(HKEY_CURRENT_USER, path.substr(root.size(), last - root.size()).c_str(), 0,
+                         access, key);
+}
+
+// A key path (ending in "\") whose key exists but has no default value.
+bool KeyWithoutDefault(const std::wstring& path) {
     HKEY key = nullptr;
-    if (path.compare(0, root.size(), root) == 0 && last >= root.size()) {
-        status =
-            RegOpenKeyExW(HKEY_CURRENT_USER, path.substr(root.size(), last - root.size()).c_str(),
-                          0, KEY_SET_VALUE, &key);
-    }
+    std::wstring name;
+    if (OpenKey(path, KEY_QUERY_VALUE, &key, &name) != ERROR_SUCCESS) return false;
+    const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, nullptr);
+    RegCloseKey(key);
+    return name.empty() && status == ERROR_FILE_NOT_FOUND;
+}
+
+// Deletes a value; a failure comes back as the platform's shell raises it: DISP_E_EXCEPTION with
+// the HRESULT of the registry's answer.
+HRESULT RegDelete(const std::wstring& path, EXCEPINFO* exception) {
+    HKEY key = nullptr;
+    std::wstring name;
+    LSTATUS status = OpenKey(path, KEY_SET_VALUE, &key, &name);
     if (status == ERROR_SUCCESS) {
-        status = RegDeleteValueW(key, path.c_str() + last + 1);
+        status = RegDeleteValueW(key, name.c_str());
         RegCloseKey(key);
     }
     if (status == ERROR_SUCCESS) return S_OK;
@@ -61,8 +61,6 @@ HRESULT RegDelete(const std::wstring& path, EXCEPINFO* exception) {
 class Shell final : public IDispatch {
   public:
     explicit Shell(IDispatch* inner) : inner_(inner) {}
-    Shell(const Shell&) = delete;
-    Shell& operator=(const Shell&) = delete;
     virtual ~Shell() { inner_->Release(); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
