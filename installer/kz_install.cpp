@@ -1,6 +1,7 @@
 #include "installer/kz_install.h"
 
 #include <string_view>
+#include <vector>
 
 namespace kzInstall {
 
@@ -12,6 +13,16 @@ std::unique_ptr<Shell> CreateShell(const ShellFactory& shells) {
     return shell;
 }
 
+// Whether the value was deleted; a refused delete leaves the registry as it was.
+bool DeleteValue(const std::u16string& path, const ShellFactory& shells) {
+    try {
+        CreateShell(shells)->RegDelete(path);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::u16string OpenValueName(int index) {
     return index == 0 ? std::u16string(u"OPEN") : u"OPEN" + DecimalText(index);
 }
@@ -20,6 +31,11 @@ std::u16string OpenValueName(int index) {
 // A value without a text form throws TypeMismatch here; the failure reaches the caller.
 bool MatchesEntry(const RegValue& listed, const std::u16string& entryText) {
     return UpperCase(TrimBlanks(listed.ToText())) == UpperCase(TrimBlanks(entryText));
+}
+
+// The uninstall's comparison: a value without a text form is never the entry.
+bool IsEntry(const RegValue& listed, const std::u16string& entryText) {
+    return listed.kind() != RegValue::Kind::Array && MatchesEntry(listed, entryText);
 }
 
 // The platform's "not found" answer, as a Win32 code or as its HRESULT (0x80070002).
@@ -43,33 +59,83 @@ RegValue ReadChainValue(const std::u16string& keyPath, const std::u16string& val
     }
 }
 
-void SetupApplication(const std::u16string& appKey, const std::u16string& progId, bool allowRemove,
-                      const ShellFactory& shells) {
+Report SetupApplication(const std::u16string& appKey, const std::u16string& progId,
+                        bool allowRemove, const ShellFactory& shells) {
+    Report report;
     for (int n = kNewestVersion; n >= kOldestVersion; --n) {
-        UpdateAddinEntry(progId, appKey, DecimalText(n) + u".0", allowRemove, shells);
+        report |= UpdateAddinEntry(progId, appKey, DecimalText(n) + u".0", allowRemove, shells);
     }
+    return report;
+}
+
+// The uninstall for one version; see RemoveAddin.
+Report RemoveAddinEntry(const std::u16string& progId, const std::u16string& appKey,
+                        const std::u16string& version, const ShellFactory& shells) {
+    Report report;
+    const std::unique_ptr<Shell> shell = CreateShell(shells);
+    const std::u16string keyPath = OptionsKeyPath(appKey, version);
+    const std::u16string entryText = EntryText(progId);
+    if (RegKeyExists(keyPath, *shell)) {
+        // The walk ends at the first free name, or at a value that cannot be read: the chain
+        // goes on behind that one, so every entry found before it is in the middle.
+        std::vector<int> listedAt;
+        int end = 0;
+        for (;; ++end) {
+            bool free = false;
+            const RegValue value = ReadChainValue(keyPath, OpenValueName(end), shells, free);
+            if (free) break;
+            if (value.IsEmpty()) {
+                report.unreadable = true;
+                break;
+            }
+            if (IsEntry(value, entryText)) listedAt.push_back(end);
+        }
+        // Only the last value of the chain is deleted, so the chain never gets a gap.
+        while (!report.unreadable && !listedAt.empty() && listedAt.back() == end - 1 &&
+               DeleteOpenValue(keyPath, OpenValueName(end - 1), shells)) {
+            listedAt.pop_back();
+            --end;
+        }
+        report.stillListed = !listedAt.empty();
+    }
+    // Excel keeps an unticked add-in as a value named by its ProgID under Add-in Manager.
+    const std::u16string managerPath = u"HKEY_CURRENT_USER\\Software\\Microsoft\\Office\\" +
+                                       version + u"\\" + appKey + u"\\Add-in Manager\\";
+    bool free = false;
+    ReadChainValue(managerPath, progId, shells, free);
+    if (!free && !DeleteValue(managerPath + progId, shells)) report.stillListed = true;
+    return report;
 }
 
 }  // namespace
 
-void SetupExcel(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
-    SetupApplication(u"Excel", progId, allowRemove, shells);
+Report SetupExcel(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
+    return SetupApplication(u"Excel", progId, allowRemove, shells);
 }
 
-void SetupWord(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
-    SetupApplication(u"Word", progId, allowRemove, shells);
+Report SetupWord(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
+    return SetupApplication(u"Word", progId, allowRemove, shells);
 }
 
-void SetupAccess(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
-    SetupApplication(u"Access", progId, allowRemove, shells);
+Report SetupAccess(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
+    return SetupApplication(u"Access", progId, allowRemove, shells);
 }
 
-void SetupOutlook(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
-    SetupApplication(u"Outlook", progId, allowRemove, shells);
+Report SetupOutlook(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
+    return SetupApplication(u"Outlook", progId, allowRemove, shells);
 }
 
-void SetupPowerPoint(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
-    SetupApplication(u"PowerPoint", progId, allowRemove, shells);
+Report SetupPowerPoint(const std::u16string& progId, bool allowRemove, const ShellFactory& shells) {
+    return SetupApplication(u"PowerPoint", progId, allowRemove, shells);
+}
+
+Report RemoveAddin(const std::u16string& progId, const std::u16string& appKey,
+                   const ShellFactory& shells) {
+    Report report;
+    for (int n = kNewestVersion; n >= kOldestVersion; --n) {
+        report |= RemoveAddinEntry(progId, appKey, DecimalText(n) + u".0", shells);
+    }
+    return report;
 }
 
 std::u16string OptionsKeyPath(const std::u16string& appKey, const std::u16string& version) {
@@ -81,8 +147,10 @@ std::u16string EntryText(const std::u16string& progId) {
     return u"/A \"" + progId + u"\"";
 }
 
-void UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey,
-                      const std::u16string& version, bool allowRemove, const ShellFactory& shells) {
+Report UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey,
+                        const std::u16string& version, bool allowRemove,
+                        const ShellFactory& shells) {
+    Report report;
     const std::unique_ptr<Shell> shell = CreateShell(shells);
     const std::u16string keyPath = OptionsKeyPath(appKey, version);
     const std::u16string entryText = EntryText(progId);
@@ -100,12 +168,16 @@ void UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey
                 write = false;
                 // Only the last value of the chain is deleted, so the chain never gets a gap:
                 // a next value that exists but cannot be read keeps the entry in place.
-                bool nextIsFree = false;
-                if (allowRemove &&
-                    ReadChainValue(keyPath, OpenValueName(index + 1), shells, nextIsFree)
-                        .IsEmpty() &&
-                    nextIsFree) {
-                    DeleteOpenValue(keyPath, name, shells);
+                if (allowRemove) {
+                    bool nextIsFree = false;
+                    const bool nextIsEmpty =
+                        ReadChainValue(keyPath, OpenValueName(index + 1), shells, nextIsFree)
+                            .IsEmpty();
+                    if (nextIsEmpty && nextIsFree) {
+                        DeleteOpenValue(keyPath, name, shells);
+                    } else if (nextIsEmpty) {
+                        report.unreadable = true;
+                    }
                 }
                 break;
             }
@@ -120,7 +192,10 @@ void UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey
     // else and is never written over, so then this version is left as it is.
     if (write && nameIsFree) {
         WriteRegValue(keyPath, name, RegValue::String(entryText), u"REG_SZ", shells);
+    } else if (write) {
+        report.unreadable = true;
     }
+    return report;
 }
 
 bool RegKeyExists(const std::u16string& keyPath, Shell& shell) {
@@ -156,16 +231,10 @@ void WriteRegValue(const std::u16string& keyPath, const std::u16string& valueNam
     }
 }
 
-void DeleteOpenValue(const std::u16string& keyPath, const std::u16string& valueName,
+bool DeleteOpenValue(const std::u16string& keyPath, const std::u16string& valueName,
                      const ShellFactory& shells) {
-    try {
-        const std::unique_ptr<Shell> shell = CreateShell(shells);
-        if (UpperCase(valueName).find(u"OPEN") != std::u16string::npos) {
-            shell->RegDelete(keyPath + valueName);
-        }
-    } catch (...) {
-        // A refused delete leaves the registry as it was; the run goes on.
-    }
+    return UpperCase(valueName).find(u"OPEN") != std::u16string::npos &&
+           DeleteValue(keyPath + valueName, shells);
 }
 
 }  // namespace kzInstall

@@ -10,21 +10,30 @@ namespace kzMain {
 
 namespace {
 
-using SetupRoutine = void (*)(const std::u16string&, bool, const kzInstall::ShellFactory&);
+using SetupRoutine = kzInstall::Report (*)(const std::u16string&, bool,
+                                           const kzInstall::ShellFactory&);
 
 struct Application {
     std::u16string_view word;
     SetupRoutine setup;
+    std::u16string_view appKey;
 };
 
 // Compared in this order; the first match wins.
 constexpr std::array<Application, 5> kApplications{{
-    {u"EXCEL", kzInstall::SetupExcel},
-    {u"WORD", kzInstall::SetupWord},
-    {u"ACCESS", kzInstall::SetupAccess},
-    {u"OUTLOOK", kzInstall::SetupOutlook},
-    {u"POWERPOINT", kzInstall::SetupPowerPoint},
+    {u"EXCEL", kzInstall::SetupExcel, u"Excel"},
+    {u"WORD", kzInstall::SetupWord, u"Word"},
+    {u"ACCESS", kzInstall::SetupAccess, u"Access"},
+    {u"OUTLOOK", kzInstall::SetupOutlook, u"Outlook"},
+    {u"POWERPOINT", kzInstall::SetupPowerPoint, u"PowerPoint"},
 }};
+
+Outcome FromReport(const kzInstall::Report& report) {
+    if (report.unreadable && report.stillListed) return Outcome::UnreadableAndStillListed;
+    if (report.stillListed) return Outcome::StillListed;
+    if (report.unreadable) return Outcome::ValueUnreadable;
+    return Outcome::Completed;
+}
 
 // Splits at every blank: two adjacent blanks give an empty token, an empty text gives none.
 std::vector<std::u16string_view> SplitAtBlanks(std::u16string_view text) {
@@ -38,6 +47,29 @@ std::vector<std::u16string_view> SplitAtBlanks(std::u16string_view text) {
         start = blank + 1;
     }
     return tokens;
+}
+
+// "/uninstall <ProgId> <application>", blanks between them as many as wanted. Asked only of a
+// line the three-part form does not accept, so no line that form accepts changes its meaning. A
+// ProgID holds no backslash: one that does would address another key and is refused.
+Outcome RunUninstall(const std::vector<std::u16string_view>& tokens,
+                     const kzInstall::ShellFactory& shells) {
+    std::vector<std::u16string_view> words;
+    for (const std::u16string_view token : tokens) {
+        if (!token.empty()) words.push_back(token);
+    }
+    if (words.size() != 3 || kzInstall::UpperCase(words[0]) != u"/UNINSTALL" ||
+        words[1].find(u'\\') != std::u16string_view::npos) {
+        return Outcome::Ignored;
+    }
+    const std::u16string application = kzInstall::UpperCase(words[2]);
+    for (const Application& candidate : kApplications) {
+        if (application == candidate.word) {
+            return FromReport(kzInstall::RemoveAddin(std::u16string(words[1]),
+                                                     std::u16string(candidate.appKey), shells));
+        }
+    }
+    return Outcome::Ignored;
 }
 
 Outcome Run(std::u16string_view argumentText, const kzInstall::ShellFactory& shells) {
@@ -58,16 +90,15 @@ Outcome Run(std::u16string_view argumentText, const kzInstall::ShellFactory& she
             progId += tokens[i];
         }
     }
-    if (progId.empty() || application.empty() || mode.empty()) return Outcome::Ignored;
+    if (progId.empty() || application.empty() || mode.empty()) return RunUninstall(tokens, shells);
 
     const bool allowRemove = mode == u"1";
     for (const Application& candidate : kApplications) {
         if (application == candidate.word) {
-            candidate.setup(progId, allowRemove, shells);
-            return Outcome::Completed;
+            return FromReport(candidate.setup(progId, allowRemove, shells));
         }
     }
-    return Outcome::Ignored;
+    return RunUninstall(tokens, shells);
 }
 
 }  // namespace

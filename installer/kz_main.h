@@ -1,6 +1,8 @@
 // kzMain: the installer's entry routine. Reads "<ProgId> <application> <mode>" from the end of
-// the argument text, runs the matching per-application routine of kzInstall once, and shows the
-// one fixed warning box when a failure stops the work.
+// the argument text and runs the matching per-application routine of kzInstall once; a line that
+// form does not accept may be "/uninstall <ProgId> <application>", which takes the add-in off the
+// application's list without adding anything. Shows the one fixed warning box when a failure stops
+// the work.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,10 @@ enum class Outcome : int {
     Completed = 0,     // a per-application routine ran to its end
     WarningShown = 1,  // a failure stopped the work and the warning box was shown
     Ignored = 2,       // the command line was unusable or named no known application: nothing done
+    // The routine ran to its end, but left something for the user:
+    ValueUnreadable = 3,           // a version was left alone: a value of its chain was unreadable
+    StillListed = 4,               // uninstall: the add-in is still on a list (untick it in Excel)
+    UnreadableAndStillListed = 5,  // both of 3 and 4
 };
 
 // Never throws: every failure is trapped here, including one of the box itself.

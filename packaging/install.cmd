@@ -3,10 +3,12 @@ rem Installs TextBraid for the current user's Excel: registers TextBraid.dll (it
 rem lists the worksheet function's Automation add-in in Excel's add-in list with AddinSetup.exe,
 rem and adds the COM add-in entry that makes Excel connect the add-in at start-up.
 rem Exit status: 0 installed; 1 a step failed; 2 Excel's settings do not exist yet (start Excel
-rem once, close it, and run this again): nothing was changed.
+rem once, close it, and run this again): nothing was changed; 3 installed, but the worksheet
+rem function is not listed in every Excel version (what to do is printed).
 setlocal
 set "HERE=%~dp0"
 set "ADDIN=HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel"
+set "STATUS=0"
 
 rem AddinSetup lists the add-in only in the Excel versions (10.0 to 99.0) whose Options key
 rem exists; it never creates that key, Excel does on its first start. Without one, installing
@@ -27,11 +29,23 @@ if errorlevel 1 (
   echo TextBraid: TextBraid.dll could not be registered. Run install.cmd as an administrator.
   exit /b 1
 )
+rem -- AddinSetup --
+rem Its exit status: 0 listed; 3 a version was left alone because a value of its add-in list
+rem could not be read; anything else: it failed.
 "%HERE%AddinSetup.exe" kzTEXTBRAID.TEXTBRAID EXCEL 0
-if errorlevel 1 (
+set "LISTED=%ERRORLEVEL%"
+if "%LISTED%"=="3" (
+  echo TextBraid: not listed in Excel's add-in list for every Excel version: a value named OPEN...
+  echo under HKEY_CURRENT_USER\Software\Microsoft\Office\^<version^>\Excel\Options could not be
+  echo read, and AddinSetup never writes beside a value it cannot read. To use TEXTBRAID there,
+  echo open Excel, File ^> Options ^> Add-ins ^> Manage: Excel Add-ins ^> Go ^> Automation, and
+  echo select kzTEXTBRAID.TEXTBRAID.
+  set "STATUS=3"
+) else if not "%LISTED%"=="0" (
   echo TextBraid: AddinSetup.exe could not list the add-in in Excel.
   exit /b 1
 )
+rem -- AddinSetup --
 reg add "%ADDIN%" /v LoadBehavior /t REG_DWORD /d 3 /f >nul
 if errorlevel 1 goto addin_failed
 reg add "%ADDIN%" /v FriendlyName /t REG_SZ /d "TextBraid" /f >nul
@@ -39,7 +53,7 @@ if errorlevel 1 goto addin_failed
 reg add "%ADDIN%" /v Description /t REG_SZ /d "Concatenates Excel Cell Ranges." /f >nul
 if errorlevel 1 goto addin_failed
 echo TextBraid is installed. Start Excel and use =TEXTBRAID(...) in a cell.
-exit /b 0
+exit /b %STATUS%
 
 :addin_failed
 echo TextBraid: the COM add-in entry could not be written.

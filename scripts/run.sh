@@ -5,14 +5,17 @@
 # (regsvr32, AddinSetup, the COM add-in entry) and lets the stand-in Excel evaluate every
 # TEXTBRAID formula of the sample workbook through the real DLL. It ends by comparing those
 # results with the native `textbraid calc` on the same workbook; a difference fails the job.
+# It installs and builds only what it runs: no test libraries, no tests (scripts/test.sh does
+# those), in build folders of its own so the presets' folders keep their tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-out=$root/build/mingw32/demo
+main=$root/build/main
+out=$main/demo
 
 # Inside Wine (called by this script through scripts/with-wine.sh).
 if [ "${1:-}" = "--in-wine" ]; then
-  w32=$root/build/mingw32
+  w32=$main/mingw32
   options='HKCU\Software\Microsoft\Office\16.0\Excel\Options'
   wine regsvr32 /s "$w32/server/com/TextBraid.dll"
   # The installer lists the add-in only where Excel's Options key exists; Excel makes that key
@@ -40,14 +43,14 @@ quietly() {  # runs a step with its output in the log; shows the log when it fai
   fi
 }
 : >"$log"
-quietly scripts/setup.sh
-quietly cmake --preset release
-quietly cmake --build --preset release --target textbraid
-quietly cmake --preset mingw32
-quietly cmake --build --preset mingw32 --target TextBraid AddinSetup xlstandin
+quietly scripts/setup.sh run
+quietly cmake --preset release -B "$main/release" -DTB_TESTS=OFF -DTB_BENCH=OFF
+quietly cmake --build "$main/release" --target textbraid
+quietly cmake --preset mingw32 -B "$main/mingw32" -DTB_TESTS=OFF
+quietly cmake --build "$main/mingw32" --target TextBraid AddinSetup xlstandin
 
 python3 tools/make_sample_workbook.py "$out/sample.xlsx"
-quietly scripts/with-wine.sh build/mingw32/demo-prefix "$0" --in-wine
+quietly scripts/with-wine.sh "$main/demo-prefix" "$0" --in-wine
 
 # Each formula of the sample workbook with the result the stand-in Excel got from the DLL.
 echo "== TEXTBRAID formulas of the sample workbook: TextBraid.dll in the stand-in Excel under Wine =="
@@ -68,7 +71,7 @@ for line in open(sys.argv[1], encoding="utf-8").read().splitlines():
 PY
 sed 's/^/  (help box) /' "$out/wine.err"
 
-build/release/tools/textbraid calc "$out/sample.xlsx" >"$out/native.out" 2>"$out/native.err"
+"$main/release/tools/textbraid" calc "$out/sample.xlsx" >"$out/native.out" 2>"$out/native.err"
 if cmp -s "$out/native.out" "$out/wine.out" && cmp -s "$out/native.err" "$out/wine.err"; then
   echo "== Native textbraid calc on the same workbook: identical results =="
 else

@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need.
+# Installs the Debian packages a job needs.
+#   scripts/setup.sh run    what the main job (scripts/run.sh) needs: the compilers, Wine, a display
+#   scripts/setup.sh        the same plus what the tests need (scripts/test.sh): the test and
+#                           benchmark libraries, clang for the fuzz targets, LibreOffice and
+#                           openpyxl for the oracle tests, zip for the release package
 # Idempotent: packages already present are left alone; safe to run on every invocation.
 set -euo pipefail
 
-packages=(
-  build-essential cmake ninja-build pkg-config git python3 clang clang-format libclang-rt-14-dev
-  googletest libgtest-dev libgmock-dev libbenchmark-dev
-  zlib1g-dev libz-mingw-w64-dev zip unzip
+# The main job: build the native command and the Windows deliverables, run them under Wine.
+run_packages=(
+  build-essential cmake ninja-build pkg-config git python3
+  zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 libwine:i386
-  xvfb xauth x11-apps netpbm
+  xvfb
+)
+# The tests only.
+test_packages=(
+  clang clang-format libclang-rt-14-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  zip unzip
+  xauth x11-apps netpbm
   libreoffice-calc-nogui python3-openpyxl
 )
+
+case "${1:-test}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *)
+    echo "setup: unknown job '$1' (run or test)" >&2
+    exit 2
+    ;;
+esac
 
 need_root() {
   if [ "$(id -u)" -ne 0 ]; then

@@ -1,7 +1,10 @@
 // AddinSetup.exe: lists an Automation add-in in an Office application's add-in list, or takes it
 // off. A windowless program: no console, no output; its only user interface is the warning box.
-// Exit status: 0 when the per-application routine ran to its end, 1 after the warning box,
-// 2 when the command line was unusable or named no known application (nothing done).
+// Exit status (kzMain::Outcome): 0 when the routine ran to its end with nothing left undone,
+// 1 after the warning box, 2 when the command line was unusable or named no known application
+// (nothing done), 3 when a version was left alone because a value of its chain could not be
+// read, 4 when an uninstall left the add-in listed somewhere for the user to untick in Excel,
+// 5 for both of 3 and 4.
 #include <objbase.h>
 #include <windows.h>
 

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes the starting corpora of the fuzz targets into tests/fuzz/corpus/<target>/ (or the folder
-given). The TEXTBRAID and installer seeds are byte strings in the order the targets read their
+given). The TEXTBRAID seeds are byte strings in the order the target reads its
 input (tests/fuzz/fuzz_input.h: one byte per choice, taken modulo the number of choices); the
 .xlsx seeds are small workbooks written with the sample workbook's writer, cut or damaged
 copies of them, and their parts as text ("=== <name>" lines), which the target packs itself.
@@ -179,69 +179,6 @@ def textbraid_seeds():
     return seeds
 
 
-# --- fuzz_installer ---------------------------------------------------------------------------
-TOKENS = ["kzTEXTBRAID.TEXTBRAID", "Other.Addin", "A", "B", "EXCEL", "excel", "Word", "ACCESS",
-          "outlook", "PowerPoint", "VISIO", "0", "1", "01", "2", "1\t", '"q"', "\u00e9xcel", ""]
-VERSIONS = ["16.0", "15.0", "14.0", "12.0", "99.0", "10.0", "9.0", "100.0", "16", "016.0"]
-APPS = ["Excel", "Word", "Access", "Outlook", "PowerPoint", "EXCEL"]
-NAMES = ["OPEN", "OPEN1", "OPEN2", "open3", "OPEN4", "OPEN0", "", "Other"]
-V_ENTRY, V_ENTRY_CASE, V_TWO_BLANKS, V_OTHER, V_NUMBER, V_MULTI = 0, 1, 2, 3, 4, 5
-
-
-def command(e, *tokens, separator=0):
-    e.b(0, len(tokens))
-    for i, t in enumerate(tokens):
-        if i:
-            e.b(separator)
-        e.b(TOKENS.index(t))
-    return e.b(0, 0)  # no trailing blanks; the argument text itself
-
-
-def key(e, version, app, values, faults=(), options=True, progid="kzTEXTBRAID.TEXTBRAID"):
-    e.b(VERSIONS.index(version), APPS.index(app), 1 if options else 0, len(values))
-    for name, kind in values:
-        e.b(NAMES.index(name), kind)
-        if kind == V_ENTRY_CASE:  # a choice for each small letter: upper-case them all
-            e.b(*([1] * sum(c.islower() for c in progid)))
-        if kind == V_NUMBER:
-            e.b(*([7] * 8))
-    e.b(len(faults))
-    for name, fault in faults:
-        e.b(NAMES.index(name), fault)
-    return e
-
-
-def installer_seeds():
-    seeds = {}
-    progid = ("kzTEXTBRAID.TEXTBRAID",)
-    e = command(Enc(), *progid, "EXCEL", "0").b(2)
-    key(e, "16.0", "Excel", [("OPEN", V_OTHER)])
-    key(e, "15.0", "Excel", [])
-    seeds["add_excel"] = e.b(0, 0).out
-
-    e = command(Enc(), *progid, "excel", "1").b(3)
-    key(e, "16.0", "Excel", [("OPEN", V_OTHER), ("OPEN1", V_ENTRY_CASE)])
-    key(e, "14.0", "Excel", [("OPEN", V_ENTRY), ("OPEN1", V_OTHER)])
-    key(e, "12.0", "Excel", [], options=False)
-    seeds["remove_excel"] = e.b(0, 0).out
-
-    e = command(Enc(), "B", "A", "Word", "1").b(1)
-    key(e, "16.0", "Word", [("OPEN", V_NUMBER), ("OPEN2", V_ENTRY)], faults=[("OPEN1", 0)],
-        progid="AB")
-    seeds["gap_and_refusal"] = e.b(0, 0).out
-
-    e = command(Enc(), *progid, "PowerPoint", "0").b(1)
-    key(e, "99.0", "PowerPoint", [("OPEN", V_MULTI)])
-    seeds["array_value"] = e.b(0, 1, 5, 0).out  # and the sixth shell creation fails
-
-    e = command(Enc(), *progid, "VISIO", "0").b(0)
-    seeds["unknown_application"] = e.b(0, 0).out
-
-    e = command(Enc(), "EXCEL", "1").b(0)
-    seeds["too_few_tokens"] = e.b(0, 0).out
-    return seeds
-
-
 # --- fuzz_xlsx --------------------------------------------------------------------------------
 def tiny_book():
     book = Book()
@@ -287,8 +224,7 @@ def xlsx_seeds():
 
 def main(argv):
     out = argv[1] if len(argv) > 1 else os.path.join(HERE, "corpus")
-    for target, seeds in [("fuzz_textbraid", textbraid_seeds()),
-                          ("fuzz_installer", installer_seeds()), ("fuzz_xlsx", xlsx_seeds())]:
+    for target, seeds in [("fuzz_textbraid", textbraid_seeds()), ("fuzz_xlsx", xlsx_seeds())]:
         folder = os.path.join(out, target)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

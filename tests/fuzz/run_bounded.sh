@@ -24,7 +24,7 @@ fail() {
     exit 1
 }
 
-for target in fuzz_textbraid fuzz_installer fuzz_xlsx; do
+for target in fuzz_textbraid fuzz_xlsx; do
     bin="$build/tests/fuzz/$target"
     log="$logs/$target.log"
     if [ -d "$here/regressions/$target" ]; then
