@@ -8,7 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libz-mingw-w64-dev zip unzip
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
-  wine wine32:i386 libwine:i386
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 libwine:i386 wine64
   xvfb xauth x11-apps netpbm
   libreoffice-calc-nogui python3-openpyxl
 )
