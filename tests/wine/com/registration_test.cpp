@@ -82,8 +82,9 @@ TEST(Registration, RegistersEverythingAndUnregistersExactlyThat) {
         EXPECT_EQ(version, L"1.0");
     }
     std::wstring tlb_path;
-    ASSERT_TRUE(read_string(HKEY_CLASSES_ROOT, L"TypeLib\\" + libid + L"\\1.0\\0\\win32", nullptr,
-                            tlb_path));
+    const std::wstring platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+    ASSERT_TRUE(read_string(HKEY_CLASSES_ROOT, L"TypeLib\\" + libid + L"\\1.0\\0\\" + platform,
+                            nullptr, tlb_path));
     EXPECT_EQ(normalise_path(tlb_path), dll);
     EXPECT_EQ(hkcr(L"TypeLib\\" + libid + L"\\1.0"), L"Concatenates Excel Cell Range Values");
 
