@@ -7,9 +7,10 @@
 # add-in; installing twice equals once; uninstall.cmd returns HKCU's Software tree to what it was
 # and unregisters the DLL. The examples of the guide in the zip give, through the installed
 # add-in, the results the guide shows.
-# In a win64 prefix install.cmd registers both DLLs; a 64-bit and a 32-bit stand-in Excel (APP
-# and APP32) each load their own and give the same results, and unregistering the 32-bit one
-# leaves the 64-bit one working. In a win32 prefix only the 32-bit DLL is registered.
+# In a win64 prefix install.cmd registers both DLLs (in a win32 prefix only the 32-bit one); with
+# both of the package's DLLs registered, a 64-bit and a 32-bit stand-in Excel (APP and APP32) each
+# load their own and give the same results, and unregistering the 32-bit one leaves the 64-bit
+# one working.
 # Wine's own WScript.Shell cannot delete registry values, so AddinSetup runs here over the
 # installer tests' stand-in WScript.Shell, registered for the duration of the test.
 # Runs inside scripts/with-wine.sh.
@@ -172,7 +173,6 @@ run_cmd uninstall.cmd
 after=$(snapshot)
 [ "$after" = "$before" ] || { fail "registry after uninstall differs from before install:"; diff <(echo "$before") <(echo "$after") >&2 || true; }
 [ "$(machine_classes)" = "$machine_before" ] || fail "uninstall.cmd changed HKEY_LOCAL_MACHINE's classes"
-
 
 if [ "$failures" -ne 0 ]; then exit 1; fi
 echo "dist_install: install and uninstall as expected"
