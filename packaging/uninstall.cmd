@@ -1,14 +1,15 @@
 @echo off
-rem Removes TextBraid: takes the worksheet function's Automation add-in off Excel's add-in list
-rem with AddinSetup.exe, deletes the COM add-in entry, and unregisters TextBraid.dll. Close
-rem Excel first. Exit status: 0 removed; 1 a step failed; 3 removed, except what it names for
-rem the user to finish in Excel's Add-ins dialog.
+rem Removes TextBraid for the current user: takes the worksheet function's Automation add-in off
+rem Excel's add-in list with AddinSetup.exe, deletes the COM add-in entry, and unregisters both
+rem DLLs' per-user registrations (regsvr32 /u /n /i:user; on 32-bit Windows only x86\). Close
+rem Excel first. Needs no administrator rights. Exit status: 0 removed; 1 a step failed (named); 3 removed,
+rem except what it names for the user to finish in Excel's Add-ins dialog.
 setlocal
 set "HERE=%~dp0"
 set "ADDIN=HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel"
 set "STATUS=0"
 
-rem -- AddinSetup --
+rem ---- AddinSetup: takes the worksheet function off Excel's add-in list ----
 rem "/uninstall" only ever removes. Its exit status: 0 off every list; 3 a value of a list could
 rem not be read; 4 still listed somewhere (between other add-ins' entries, or a delete was
 rem refused); 5 both; anything else: it failed.
@@ -34,12 +35,34 @@ if defined LEFT (
   echo TextBraid: AddinSetup.exe could not take the add-in off Excel's list.
   set "STATUS=1"
 )
-rem -- AddinSetup --
+rem ---- end of AddinSetup ----
+
 reg query "%ADDIN%" >nul 2>&1
 if not errorlevel 1 reg delete "%ADDIN%" /f >nul
-regsvr32 /u /s "%HERE%TextBraid.dll"
+reg query "%ADDIN%" >nul 2>&1
+if not errorlevel 1 (
+  echo TextBraid: the COM add-in entry could not be deleted.
+  set "STATUS=1"
+)
+
+rem The same regsvr32 choice as install.cmd's.
+set "REG64="
+set "REG32=%SystemRoot%\System32\regsvr32.exe"
+if exist "%SystemRoot%\SysWOW64\regsvr32.exe" (
+  set "REG32=%SystemRoot%\SysWOW64\regsvr32.exe"
+  set "REG64=%SystemRoot%\System32\regsvr32.exe"
+  if defined PROCESSOR_ARCHITEW6432 set "REG64=%SystemRoot%\Sysnative\regsvr32.exe"
+)
+if defined REG64 (
+  "%REG64%" /u /s /n /i:user "%HERE%x64\TextBraid.dll"
+  if errorlevel 1 (
+    echo TextBraid: the 64-bit x64\TextBraid.dll could not be unregistered.
+    set "STATUS=1"
+  )
+)
+"%REG32%" /u /s /n /i:user "%HERE%x86\TextBraid.dll"
 if errorlevel 1 (
-  echo TextBraid: TextBraid.dll could not be unregistered. Run uninstall.cmd as an administrator.
+  echo TextBraid: the 32-bit x86\TextBraid.dll could not be unregistered.
   set "STATUS=1"
 )
 if "%STATUS%"=="0" echo TextBraid is removed.

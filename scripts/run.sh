@@ -3,8 +3,9 @@
 # deliverables (TextBraid.dll, AddinSetup.exe) with the stand-in Excel application, then, under
 # Wine in a fresh prefix with a virtual display, installs the add-in the way a user would
 # (regsvr32, AddinSetup, the COM add-in entry) and lets the stand-in Excel evaluate every
-# TEXTBRAID formula of the sample workbook through the real DLL. It ends by comparing those
-# results with the native `textbraid calc` on the same workbook; a difference fails the job.
+# TEXTBRAID formula of the sample workbook through the real DLL, once for the 32-bit build in a
+# win32 prefix and once for the 64-bit build in a win64 prefix. It ends by comparing both with
+# the native `textbraid calc` on the same workbook; a difference fails the job.
 # It installs and builds only what it runs: no test libraries, no tests (scripts/test.sh does
 # those), in build folders of its own so the presets' folders keep their tests.
 set -euo pipefail
@@ -13,11 +14,12 @@ root=$PWD
 main=$root/build/main
 out=$main/demo
 
-# Inside Wine (called by this script through scripts/with-wine.sh).
+# Inside Wine (called by this script through scripts/with-wine.sh), with the DLL and the stand-in
+# Excel of one build (mingw32 or mingw64); AddinSetup.exe is the 32-bit one for both.
 if [ "${1:-}" = "--in-wine" ]; then
-  w32=$main/mingw32
+  w32=$main/mingw32 win=$main/$2
   options='HKCU\Software\Microsoft\Office\16.0\Excel\Options'
-  wine regsvr32 /s "$w32/server/com/TextBraid.dll"
+  wine regsvr32 /s "$win/server/com/TextBraid.dll"
   # The installer lists the add-in only where Excel's Options key exists; Excel makes that key
   # the first time it runs, so it is made here as Excel would have.
   wine reg add "$options" /f >/dev/null
@@ -29,7 +31,7 @@ if [ "${1:-}" = "--in-wine" ]; then
   wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
     /v Description /d "Concatenates Excel Cell Ranges." /f >/dev/null
   cd "$out"
-  wine "$w32/tools/winexcel/xlstandin.exe" calc sample.xlsx >wine.out 2>wine.err
+  wine "$win/tools/winexcel/xlstandin.exe" calc sample.xlsx >"$2.out" 2>"$2.err"
   exit 0
 fi
 
@@ -48,13 +50,16 @@ quietly cmake --preset release -B "$main/release" -DTB_TESTS=OFF -DTB_BENCH=OFF
 quietly cmake --build "$main/release" --target textbraid
 quietly cmake --preset mingw32 -B "$main/mingw32" -DTB_TESTS=OFF
 quietly cmake --build "$main/mingw32" --target TextBraid AddinSetup xlstandin
+quietly cmake --preset mingw64 -B "$main/mingw64" -DTB_TESTS=OFF
+quietly cmake --build "$main/mingw64" --target TextBraid xlstandin
 
 python3 tools/make_sample_workbook.py "$out/sample.xlsx"
-quietly scripts/with-wine.sh "$main/demo-prefix" "$0" --in-wine
+quietly scripts/with-wine.sh win32 "$main/demo-prefix32" "$0" --in-wine mingw32
+quietly scripts/with-wine.sh win64 "$main/demo-prefix64" "$0" --in-wine mingw64
 
 # Each formula of the sample workbook with the result the stand-in Excel got from the DLL.
 echo "== TEXTBRAID formulas of the sample workbook: TextBraid.dll in the stand-in Excel under Wine =="
-python3 - "$out/wine.out" <<'PY'
+python3 - "$out/mingw32.out" <<'PY'
 import html, re, sys
 sys.path.insert(0, "tools")
 from make_sample_workbook import sample_book
@@ -69,14 +74,19 @@ for line in open(sys.argv[1], encoding="utf-8").read().splitlines():
     cell, _, result = line.partition("\t")
     print(f"{cell:<13} {formulas.get(cell, '?'):<52} -> {result}")
 PY
-sed 's/^/  (help box) /' "$out/wine.err"
+sed 's/^/  (help box) /' "$out/mingw32.err"
 
 "$main/release/tools/textbraid" calc "$out/sample.xlsx" >"$out/native.out" 2>"$out/native.err"
-if cmp -s "$out/native.out" "$out/wine.out" && cmp -s "$out/native.err" "$out/wine.err"; then
-  echo "== Native textbraid calc on the same workbook: identical results =="
-else
-  echo "== Native textbraid calc on the same workbook: DIFFERENT results (native < > DLL under Wine) =="
-  diff "$out/native.out" "$out/wine.out" || true
-  diff "$out/native.err" "$out/wine.err" || true
-  exit 1
-fi
+status=0
+for build in mingw32 mingw64; do
+  bits=${build#mingw}
+  if cmp -s "$out/native.out" "$out/$build.out" && cmp -s "$out/native.err" "$out/$build.err"; then
+    echo "== Native textbraid calc and the $bits-bit DLL in the $bits-bit stand-in Excel: identical results =="
+  else
+    echo "== Native textbraid calc and the $bits-bit DLL: DIFFERENT results (native < > DLL under Wine) =="
+    diff "$out/native.out" "$out/$build.out" || true
+    diff "$out/native.err" "$out/$build.err" || true
+    status=1
+  fi
+done
+exit $status

@@ -12,7 +12,8 @@ run_packages=(
   build-essential cmake ninja-build pkg-config git python3
   zlib1g-dev libz-mingw-w64-dev
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
-  wine wine32:i386 libwine:i386
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine wine32:i386 libwine:i386 wine64
   xvfb
 )
 # The tests only.

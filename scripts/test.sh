@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds the presets and runs every test: native (ASan/UBSan), a bounded
-# fuzz run, and, under Wine, the 32-bit Windows build.
+# fuzz run, and, under Wine, the 32-bit and the 64-bit Windows builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,7 +14,13 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 tests/fuzz/run_bounded.sh build/fuzz 25
 
+# Windows: the 64-bit build first (the release zip of the 32-bit build carries its stripped DLL),
+# then the 32-bit build with the zip; each build's tests in a prefix of its own architecture.
+cmake --preset mingw64 >/dev/null
+cmake --build --preset mingw64
+cmake --build --preset mingw64 --target dist
 cmake --preset mingw32 >/dev/null
 cmake --build --preset mingw32
 cmake --build --preset mingw32 --target dist  # the release zip, installed by a Wine test
-scripts/with-wine.sh build/mingw32/wineprefix ctest --preset mingw32
+scripts/with-wine.sh win32 build/mingw32/wineprefix ctest --preset mingw32
+scripts/with-wine.sh win64 build/mingw64/wineprefix ctest --preset mingw64

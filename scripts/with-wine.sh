@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Runs a command with a fresh 32-bit Wine prefix, a persistent wineserver and a virtual display.
-#   scripts/with-wine.sh PREFIX_DIR command [args…]
+# Runs a command with a fresh Wine prefix, a persistent wineserver and a virtual display.
+#   scripts/with-wine.sh [win32|win64] PREFIX_DIR command [args…]
+# The prefix is 32-bit (win32, the default) or 64-bit (win64: runs 64-bit and 32-bit programs).
 # Exports WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES and DISPLAY for the command; tears
 # the wineserver and the display down afterwards, whatever the command's outcome.
 set -euo pipefail
+arch=win32
+case "${1:-}" in win32 | win64) arch=$1; shift ;; esac
 prefix=$(realpath -m "$1"); shift
 
-export WINEARCH=win32 WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=$arch WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 xvfb_pid=
 cleanup() {

@@ -1,8 +1,11 @@
-// The four exports of the in-process server, its class factories and its registration.
+// The exports of the in-process server, its class factories and its registration.
 #include "server/com/module.h"
 
 #include <atomic>
+#include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "server/com/textbraid_h.h"
 
@@ -70,37 +73,79 @@ std::wstring guid_text(const GUID& guid) {
     return text;
 }
 
-void set_value(HKEY key, const wchar_t* name, const std::wstring& value) {
-    const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-    const LONG error =
-        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
-    if (error != ERROR_SUCCESS)
-        fail(HRESULT_FROM_WIN32(static_cast<unsigned long>(error)), "RegSetValueExW");
+[[noreturn]] void fail_registry(LONG error, const char* what) {
+    fail(HRESULT_FROM_WIN32(static_cast<unsigned long>(error)), what);
 }
 
-// Creates (or opens) HKCR\path and sets its default value (when given) and named values.
-void write_key(const std::wstring& path, const wchar_t* default_value,
-               std::initializer_list<std::pair<const wchar_t*, std::wstring>> values = {}) {
-    HKEY key = nullptr;
-    const LONG error = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE,
-                                       nullptr, &key, nullptr);
-    if (error != ERROR_SUCCESS)
-        fail(HRESULT_FROM_WIN32(static_cast<unsigned long>(error)), "RegCreateKeyExW");
-    struct Close {
-        HKEY k;
-        ~Close() { RegCloseKey(k); }
-    } close{key};
-    if (default_value) set_value(key, nullptr, default_value);
-    for (const auto& [name, value] : values)
-        set_value(key, name, value);
-}
+// The classes root a registration goes below: HKEY_LOCAL_MACHINE's for the whole machine
+// (DllRegisterServer), HKEY_CURRENT_USER's for the current user only (DllInstall "user"). On
+// 64-bit Windows a 32-bit process sees the 32-bit view of the redirected keys (CLSID, Interface)
+// below either root by the platform's own redirection, so both bitnesses register side by side;
+// ProgIDs and TypeLib are shared between the views.
+class ClassesRoot {
+  public:
+    explicit ClassesRoot(HKEY hive) : hive_(hive) {}
 
-// Deletes HKCR\path with everything below it; a missing key is no failure.
-void delete_tree(const std::wstring& path) {
-    const LONG error = RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
-    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
-        fail(HRESULT_FROM_WIN32(static_cast<unsigned long>(error)), "RegDeleteTreeW");
-}
+    // Creates (or opens) the key and sets its default value (when given) and named values.
+    void write(const std::wstring& path, const std::wstring* default_value,
+               const std::vector<std::pair<const wchar_t*, std::wstring>>& values) const {
+        HKEY key = nullptr;
+        const LONG error = RegCreateKeyExW(hive_, full(path).c_str(), 0, nullptr, 0, KEY_WRITE,
+                                           nullptr, &key, nullptr);
+        if (error != ERROR_SUCCESS) fail_registry(error, "RegCreateKeyExW");
+        struct Close {
+            HKEY k;
+            ~Close() { RegCloseKey(k); }
+        } close{key};
+        if (default_value) set_value(key, nullptr, *default_value);
+        for (const auto& [name, value] : values)
+            set_value(key, name, value);
+    }
+
+    // Deletes the key with everything below it; a missing key is no failure.
+    void delete_tree(const std::wstring& path) const {
+        const LONG error = RegDeleteTreeW(hive_, full(path).c_str());
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND)
+            fail_registry(error, "RegDeleteTreeW");
+    }
+
+    // Whether the key exists and has at least one subkey.
+    bool has_subkeys(const std::wstring& path) const {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(hive_, full(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+            return false;
+        DWORD subkeys = 0;
+        const LONG error = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+        return error == ERROR_SUCCESS && subkeys > 0;
+    }
+
+    // Deletes the key if it holds neither values nor subkeys: the containers (CLSID, Interface,
+    // TypeLib, the per-user classes root itself) a registration had to create are gone again
+    // after the last unregistration. Where the system refuses, the empty key stays.
+    void delete_if_empty(const std::wstring& path) const {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(hive_, full(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+        DWORD subkeys = 1, values = 1;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
+                         nullptr, nullptr, nullptr, nullptr);
+        RegCloseKey(key);
+        if (subkeys == 0 && values == 0) RegDeleteKeyW(hive_, full(path).c_str());
+    }
+
+  private:
+    static std::wstring full(const std::wstring& path) {
+        return path.empty() ? L"Software\\Classes" : L"Software\\Classes\\" + path;
+    }
+    static void set_value(HKEY key, const wchar_t* name, const std::wstring& value) {
+        const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+        const LONG error = RegSetValueExW(key, name, 0, REG_SZ,
+                                          reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+        if (error != ERROR_SUCCESS) fail_registry(error, "RegSetValueExW");
+    }
+    HKEY hive_;
+};
 
 com_ptr<ITypeLib> load_type_library() {
     com_ptr<ITypeLib> library;
@@ -108,45 +153,101 @@ com_ptr<ITypeLib> load_type_library() {
     return library;
 }
 
-HRESULT register_server() {
-    std::wstring path = module_path();
+// The type library's registration below TypeLib\{LIBID}\1.0: the platform key is this build's
+// own; the other bitness adds its own beside it.
+constexpr const wchar_t* kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
+
+std::wstring type_library_key() {
+    return L"TypeLib\\" + guid_text(LIBID_kzTEXTBRAID) + L"\\" + kTypeLibVersion;
+}
+
+struct Key {
+    std::wstring path;
+    std::optional<std::wstring> value;
+    std::vector<std::pair<const wchar_t*, std::wstring>> values = {};
+};
+
+// Every key a registration writes, the same below either root. The type library's keys are
+// written here rather than by RegisterTypeLib, which has no per-user form everywhere (Wine's
+// writes machine-wide) and which would also claim the other registry view's interface keys.
+std::vector<Key> registration_keys() {
+    const std::wstring path = module_path();
     auto library = load_type_library();
-    check(RegisterTypeLib(library.get(), path.data(), nullptr), "RegisterTypeLib");
+    BSTR doc = nullptr;
+    check(library->GetDocumentation(-1, nullptr, &doc, nullptr, nullptr), "GetDocumentation");
+    const unique_bstr doc_owner(doc);
+    TLIBATTR* attr = nullptr;
+    check(library->GetLibAttr(&attr), "GetLibAttr");
+    // The registry's FLAGS hold the library's restricted, control and hidden flags only.
+    const unsigned flags =
+        static_cast<unsigned>(attr->wLibFlags) &
+        static_cast<unsigned>(LIBFLAG_FRESTRICTED | LIBFLAG_FCONTROL | LIBFLAG_FHIDDEN);
+    library->ReleaseTLibAttr(attr);
 
     const std::wstring libid = guid_text(LIBID_kzTEXTBRAID);
+    const std::wstring tlb = type_library_key();
+    std::vector<Key> keys = {
+        {tlb, std::wstring(doc ? doc : L"")},
+        {tlb + L"\\FLAGS", std::to_wstring(flags)},
+        {tlb + L"\\0\\" + kPlatform, path},
+    };
     for (const ClassEntry& c : kClasses) {
-        const std::wstring clsid_key = L"CLSID\\" + guid_text(*c.clsid);
-        write_key(clsid_key, c.progid);
-        write_key(clsid_key + L"\\InprocServer32", path.c_str(),
-                  {{L"ThreadingModel", L"Apartment"}});
-        write_key(clsid_key + L"\\ProgID", c.progid);
-        write_key(clsid_key + L"\\TypeLib", libid.c_str());
-        write_key(clsid_key + L"\\VERSION", kTypeLibVersion);
-        if (c.programmable) write_key(clsid_key + L"\\Programmable", nullptr);
+        const std::wstring clsid = guid_text(*c.clsid);
+        const std::wstring clsid_key = L"CLSID\\" + clsid;
+        keys.push_back({clsid_key, c.progid});
+        keys.push_back(
+            {clsid_key + L"\\InprocServer32", path, {{L"ThreadingModel", L"Apartment"}}});
+        keys.push_back({clsid_key + L"\\ProgID", c.progid});
+        keys.push_back({clsid_key + L"\\TypeLib", libid});
+        keys.push_back({clsid_key + L"\\VERSION", kTypeLibVersion});
+        if (c.programmable) keys.push_back({clsid_key + L"\\Programmable", std::nullopt});
 
-        write_key(c.progid, c.description);
-        write_key(std::wstring(c.progid) + L"\\CLSID", guid_text(*c.clsid).c_str());
+        keys.push_back({c.progid, c.description});
+        keys.push_back({std::wstring(c.progid) + L"\\CLSID", clsid});
 
         const std::wstring interface_key = L"Interface\\" + guid_text(*c.iid);
-        write_key(interface_key, c.interface_name);
-        write_key(interface_key + L"\\ProxyStubClsid", kAutomationMarshaller);
-        write_key(interface_key + L"\\ProxyStubClsid32", kAutomationMarshaller);
-        write_key(interface_key + L"\\TypeLib", libid.c_str(), {{L"Version", kTypeLibVersion}});
+        keys.push_back({interface_key, c.interface_name});
+        keys.push_back({interface_key + L"\\ProxyStubClsid", kAutomationMarshaller});
+        keys.push_back({interface_key + L"\\ProxyStubClsid32", kAutomationMarshaller});
+        keys.push_back({interface_key + L"\\TypeLib", libid, {{L"Version", kTypeLibVersion}}});
     }
+    return keys;
+}
+
+HRESULT register_server(const ClassesRoot& root) {
+    for (const Key& key : registration_keys())
+        root.write(key.path, key.value ? &*key.value : nullptr, key.values);
     return S_OK;
 }
 
-HRESULT unregister_server() {
-    const HRESULT hr = UnRegisterTypeLib(LIBID_kzTEXTBRAID, 1, 0, 0, SYS_WIN32);
-    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED &&
-        hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
-        return hr;
+// Removes this bitness's registration: its class and interface keys (its own view) and its
+// platform key of the type library. The shared keys (ProgIDs, the type library) go only with the
+// last bitness, so unregistering one leaves the other working.
+HRESULT unregister_server(const ClassesRoot& root) {
     for (const ClassEntry& c : kClasses) {
-        delete_tree(L"CLSID\\" + guid_text(*c.clsid));
-        delete_tree(c.progid);
-        delete_tree(L"Interface\\" + guid_text(*c.iid));
+        root.delete_tree(L"CLSID\\" + guid_text(*c.clsid));
+        root.delete_tree(L"Interface\\" + guid_text(*c.iid));
     }
+    const std::wstring platforms = type_library_key() + L"\\0";
+    root.delete_tree(platforms + L"\\" + kPlatform);
+    if (!root.has_subkeys(platforms)) {
+        root.delete_tree(L"TypeLib\\" + guid_text(LIBID_kzTEXTBRAID));
+        for (const ClassEntry& c : kClasses)
+            root.delete_tree(c.progid);
+    }
+    for (const wchar_t* container : {L"CLSID", L"Interface", L"TypeLib", L""})
+        root.delete_if_empty(container);
     return S_OK;
+}
+
+// Registers below the root; a registration that fails half-way is taken back.
+HRESULT install(const ClassesRoot& root, bool registering) {
+    return guarded([&] {
+        if (!registering) return unregister_server(root);
+        const HRESULT hr = guarded([&] { return register_server(root); });
+        if (FAILED(hr)) unregister_server(root);
+        return hr;
+    });
 }
 
 }  // namespace
@@ -220,15 +321,18 @@ HRESULT STDAPICALLTYPE DllCanUnloadNow() {
 }
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {
-    return guarded([] {
-        const HRESULT hr = guarded(register_server);
-        if (FAILED(hr)) unregister_server();
-        return hr;
-    });
+    return install(ClassesRoot(HKEY_LOCAL_MACHINE), true);
 }
 
 HRESULT STDAPICALLTYPE DllUnregisterServer() {
-    return guarded(unregister_server);
+    return install(ClassesRoot(HKEY_LOCAL_MACHINE), false);
+}
+
+// regsvr32 /n /i:user registers for the current user only, without administrator rights, and
+// regsvr32 /u /n /i:user takes that registration back; no other command line is understood.
+HRESULT STDAPICALLTYPE DllInstall(BOOL registering, PCWSTR command_line) {
+    if (!command_line || _wcsicmp(command_line, L"user") != 0) return E_INVALIDARG;
+    return install(ClassesRoot(HKEY_CURRENT_USER), registering != FALSE);
 }
 
 }  // extern "C"

@@ -35,12 +35,31 @@ int regsvr32(const wchar_t* options) {
     return run(L"regsvr32.exe " + std::wstring(options) + L" \"" + dll_path() + L"\"");
 }
 
-std::wstring hkcr(const std::wstring& path) {
-    std::wstring value;
-    return read_string(HKEY_CLASSES_ROOT, path, nullptr, value) ? value : L"<absent>";
+// A path below the classes of the root a registration wrote to. (Wine's HKEY_CLASSES_ROOT is
+// the machine's classes only; it does not merge the user's as Windows does.)
+std::wstring classes(const std::wstring& path) {
+    return L"Software\\Classes\\" + path;
 }
 
-TEST(Registration, RegistersEverythingAndUnregistersExactlyThat) {
+// Machine-wide (DllRegisterServer) and for the current user only (DllInstall "user").
+struct Mode {
+    HKEY hive;
+    const wchar_t* add;
+    const wchar_t* remove;
+    bool user_only;
+};
+class Registration : public testing::TestWithParam<Mode> {};
+INSTANTIATE_TEST_SUITE_P(Modes, Registration,
+                         testing::Values(Mode{HKEY_LOCAL_MACHINE, L"/s", L"/u /s", false},
+                                         Mode{HKEY_CURRENT_USER, L"/s /n /i:user",
+                                              L"/u /s /n /i:user", true}));
+
+TEST_P(Registration, RegistersEverythingAndUnregistersExactlyThat) {
+    const Mode& mode = GetParam();
+    auto hkcr = [&](const std::wstring& path) {
+        std::wstring value;
+        return read_string(mode.hive, classes(path), nullptr, value) ? value : L"<absent>";
+    };
     // An interface key that Office's add-in library owns must survive both directions.
     const std::wstring office_key = L"Interface\\{B65AD801-ABAF-11D0-BB8B-00A0C90F2744}";
     HKEY key = nullptr;
@@ -52,9 +71,9 @@ TEST(Registration, RegistersEverythingAndUnregistersExactlyThat) {
     RegCloseKey(key);
 
     const auto before = classes_tree();
-    ASSERT_EQ(regsvr32(L"/s"), 0);
+    ASSERT_EQ(regsvr32(mode.add), 0);
     const auto once = classes_tree();
-    ASSERT_EQ(regsvr32(L"/s"), 0);
+    ASSERT_EQ(regsvr32(mode.add), 0);
     EXPECT_TRUE(once == classes_tree()) << "registering twice differs from registering once";
 
     const std::wstring libid = guid_text(LIBID_kzTEXTBRAID);
@@ -63,14 +82,14 @@ TEST(Registration, RegistersEverythingAndUnregistersExactlyThat) {
         SCOPED_TRACE(c.progid);
         const std::wstring clsid = L"CLSID\\" + guid_text(c.clsid);
         std::wstring server, model;
-        ASSERT_TRUE(read_string(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", nullptr, server));
+        ASSERT_TRUE(read_string(mode.hive, classes(clsid + L"\\InprocServer32"), nullptr, server));
         EXPECT_EQ(normalise_path(server), dll);
         ASSERT_TRUE(
-            read_string(HKEY_CLASSES_ROOT, clsid + L"\\InprocServer32", L"ThreadingModel", model));
+            read_string(mode.hive, classes(clsid + L"\\InprocServer32"), L"ThreadingModel", model));
         EXPECT_EQ(model, L"Apartment");
         EXPECT_EQ(hkcr(clsid + L"\\ProgID"), c.progid);
         EXPECT_EQ(hkcr(clsid + L"\\TypeLib"), libid);
-        EXPECT_EQ(key_exists(HKEY_CLASSES_ROOT, clsid + L"\\Programmable"), c.programmable);
+        EXPECT_EQ(key_exists(mode.hive, classes(clsid + L"\\Programmable")), c.programmable);
         EXPECT_EQ(hkcr(std::wstring(c.progid) + L"\\CLSID"), guid_text(c.clsid));
 
         const std::wstring iface = L"Interface\\" + guid_text(c.iid);
@@ -78,12 +97,13 @@ TEST(Registration, RegistersEverythingAndUnregistersExactlyThat) {
         EXPECT_EQ(hkcr(iface + L"\\ProxyStubClsid32"), kMarshaller);
         EXPECT_EQ(hkcr(iface + L"\\TypeLib"), libid);
         std::wstring version;
-        EXPECT_TRUE(read_string(HKEY_CLASSES_ROOT, iface + L"\\TypeLib", L"Version", version));
+        EXPECT_TRUE(read_string(mode.hive, classes(iface + L"\\TypeLib"), L"Version", version));
         EXPECT_EQ(version, L"1.0");
     }
     std::wstring tlb_path;
-    ASSERT_TRUE(read_string(HKEY_CLASSES_ROOT, L"TypeLib\\" + libid + L"\\1.0\\0\\win32", nullptr,
-                            tlb_path));
+    const std::wstring platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+    ASSERT_TRUE(read_string(mode.hive, classes(L"TypeLib\\" + libid + L"\\1.0\\0\\" + platform),
+                            nullptr, tlb_path));
     EXPECT_EQ(normalise_path(tlb_path), dll);
     EXPECT_EQ(hkcr(L"TypeLib\\" + libid + L"\\1.0"), L"Concatenates Excel Cell Range Values");
 
@@ -97,16 +117,21 @@ TEST(Registration, RegistersEverythingAndUnregistersExactlyThat) {
     for (const auto& [path, values] : once) {
         auto it = before.find(path);
         if (it != before.end() && it->second == values) continue;
-        bool under_ours = false;
+        // A shared key shows in both registry views; a per-user registration may have had to
+        // create the classes root and its containers.
         const std::wstring changed = normalise_path(path);
+        bool under_ours = changed.ends_with(normalise_path(L"\\Classes"));
         for (const auto& prefix : ours)
-            under_ours =
-                under_ours ||
-                changed.find(normalise_path(L"Software\\Classes\\" + prefix)) != std::wstring::npos;
+            under_ours = under_ours ||
+                         changed.find(normalise_path(L"\\" + prefix)) != std::wstring::npos ||
+                         changed.ends_with(
+                             normalise_path(L"\\Classes\\" + prefix.substr(0, prefix.find(L'\\'))));
         EXPECT_TRUE(under_ours) << "unexpected change: " << std::string(path.begin(), path.end());
+        EXPECT_TRUE(!mode.user_only || path.rfind(L"HKCU\\", 0) == 0)
+            << "outside the user's classes: " << std::string(path.begin(), path.end());
     }
 
-    ASSERT_EQ(regsvr32(L"/u /s"), 0);
+    ASSERT_EQ(regsvr32(mode.remove), 0);
     const auto after = classes_tree();
     EXPECT_EQ(after.size(), before.size());
     for (const auto& [path, values] : before) {
