@@ -24,6 +24,8 @@ constexpr std::size_t cell_text_limit = 32767;
 // Nesting of parentheses, signs and function calls; keeps the recursive parser off the end of
 // the stack (Excel allows 64 levels of function nesting).
 constexpr int nesting_limit = 200;
+// Formula cells evaluated inside one another while a recalculation reads them.
+constexpr std::size_t chain_limit = 128;
 
 Value xl(std::int32_t number) {
     return Value::xl_error(number);
@@ -1180,11 +1182,12 @@ namespace {
 
 void report_cycle(State& state, const Recalculation::CellId& id) {
     Recalculation& rc = *state.recalc;
+    // A function may read a cell more than once; the cycle is told once.
+    if (rc.circular.contains(id)) return;
     auto first = std::find(rc.computing.begin(), rc.computing.end(), id);
     std::string path;
     for (auto at = first; at != rc.computing.end(); ++at) {
-        if (std::find(rc.circular.begin(), rc.circular.end(), *at) == rc.circular.end())
-            rc.circular.push_back(*at);
+        rc.circular.insert(*at);
         path += utf8(name_of(state, *at)) + " -> ";
     }
     path += utf8(name_of(state, id));
@@ -1206,7 +1209,21 @@ void settle_cell(State& state, SheetRef sheet, std::uint64_t key) {
     }
     const auto row = static_cast<std::uint32_t>(key >> 32);
     const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
-    const std::u16string formula = *state.sheet(sheet).find(row, column)->formula;
+    if (rc.computing.size() >= chain_limit) {
+        // Each link of a chain of formula cells nests an evaluation on the stack.
+        rc.status[id] = Recalculation::Status::Done;
+        rc.problems.push_back(utf8(name_of(state, id)) +
+                              ": the chain of formula cells leading here is longer than " +
+                              std::to_string(chain_limit) + " (gives #VALUE!)");
+        state.sheet(sheet).at(row, column).value = xl(xlerr::value);
+        return;
+    }
+    const CellData* cell = state.sheet(sheet).find(row, column);
+    if (cell == nullptr || !cell->formula) {
+        rc.status[id] = Recalculation::Status::Done;
+        return;
+    }
+    const std::u16string formula = *cell->formula;
     rc.computing.push_back(id);
     const std::optional<SheetRef> active = state.active;
     state.active = sheet;
@@ -1225,8 +1242,7 @@ void settle_cell(State& state, SheetRef sheet, std::uint64_t key) {
     state.active = active;
     rc.computing.pop_back();
     rc.status[id] = Recalculation::Status::Done;
-    if (std::find(rc.circular.begin(), rc.circular.end(), id) != rc.circular.end())
-        result = Value::number(0);
+    if (rc.circular.contains(id)) result = Value::number(0);
     state.sheet(sheet).at(row, column).value = std::move(result);
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "server/host/host_object.h"
@@ -110,8 +111,8 @@ struct Recalculation {
     };
     enum class Status : std::uint8_t { Computing, Done };
     std::unordered_map<CellId, Status, CellIdHash> status;
-    std::vector<CellId> computing;  // the cells being evaluated, outermost first
-    std::vector<CellId> circular;   // cells found on a cycle; their result becomes 0
+    std::vector<CellId> computing;                    // the cells being evaluated, outermost first
+    std::unordered_set<CellId, CellIdHash> circular;  // cells on a cycle; their result is 0
     std::vector<std::string> problems;
 };
 

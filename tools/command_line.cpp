@@ -1,7 +1,6 @@
 #include "tools/command_line.h"
 
 #include <algorithm>
-#include <iterator>
 
 #include "standin/formula.h"
 #include "standin/xlsx/xlsx_reader.h"
@@ -81,9 +80,19 @@ std::string version_line(const std::string& program) {
 }
 
 std::string help(const std::string& program) {
-    std::string functions;
-    for (std::u16string_view name : standin::builtin_names())
-        functions += (functions.empty() ? "" : ", ") + utf8(name);
+    // "Functions the stand-in evaluates: A, B, …," wrapped at 90 columns.
+    std::string functions = "Functions the stand-in evaluates:";
+    std::size_t line_start = 0;
+    for (std::u16string_view name : standin::builtin_names()) {
+        const std::string word = " " + utf8(name) + ",";
+        if (functions.size() - line_start + word.size() > 90) {
+            functions += "\n";
+            line_start = functions.size();
+            functions += utf8(name) + ",";
+        } else {
+            functions += word;
+        }
+    }
     const std::string& p = program;
     return "usage: " + p +
            " eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]\n"
@@ -135,19 +144,19 @@ std::string help(const std::string& program) {
            "style\n"
            "         is the box's Windows MessageBox style number (16: a stop icon and an OK\n"
            "         button)\n"
-           "\n"
-           "Functions the stand-in evaluates: " +
+           "\n" +
            functions +
-           ",\n"
+           "\n"
            "and TEXTBRAID through the add-in; the operators + - * / ^ % & = <> < > <= >= and the\n"
            "union (A1:A2,C1:C2). Any other function gives #NAME? and a note on standard error.\n"
            "\n"
            "Exit status:\n"
            "  0  every formula was evaluated (a result that is an error value included)\n"
            "  1  some formulas or cells could not be evaluated: an unsupported function, a cell\n"
-           "     formula that does not parse, a circular reference. Each gets one line on\n"
-           "     standard error naming it and why, its result is the error Excel would show,\n"
-           "     and the other formulas go on.\n"
+           "     formula that does not parse, a circular reference, a chain of more than 128\n"
+           "     formula cells each waiting for the next. Each gets one line on standard\n"
+           "     error naming it and why, its result is the error Excel would show, and the\n"
+           "     other formulas go on.\n"
            "  2  a bad command line, an unreadable or invalid workbook (two sheets of one name,\n"
            "     a sheet without a name), an unknown sheet, or an eval formula that does not\n"
            "     parse\n";
@@ -167,7 +176,10 @@ std::vector<std::string> formulas_of(const Options& options, std::istream& in) {
 
 standin::WorkbookData read_workbook(const std::string& name, std::istream& in) {
     if (name != "-") return standin::read_xlsx(name);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string bytes;
+    std::vector<char> chunk(1 << 16);
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+        bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
     return standin::read_xlsx(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
         "standard input");

@@ -71,6 +71,8 @@ check "usage error is one line and a hint" 2 "" "^textbraid: eval needs a FORMUL
 check "help" 0 "usage: textbraid eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]" \
     "^$" -- bash -c "\"$bin\" eval --help | head -1"
 check "version" 0 "textbraid $version" "^$" -- "$bin" --version
+check "cmake --install installs the command" 0 "textbraid $version" "^$" -- bash -c \
+    "cmake --install '$(dirname "$(dirname "$bin")")' --prefix '$work/inst' >/dev/null && '$work/inst/bin/textbraid' --version"
 check "several formulas" 0 $'2\nb' "^$" -- "$bin" eval '1+1' '"b"'
 check "formulas from stdin" 0 $'2\nx' "^$" -- bash -c "printf '1+1\r\n\n\"x\"\n' | \"$bin\" eval -"
 check "a new blank workbook is open" 0 $'\n,,,' "^$" -- "$bin" eval '=A1' 'TEXTBRAID(",",FALSE,FALSE,A1:B2)'
