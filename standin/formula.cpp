@@ -1038,11 +1038,10 @@ Operand call(const Context& ctx, const Node& node) {
     std::vector<Value> passed;
     passed.reserve(args.size());
     for (Operand& op : args) {
-        if (op.area) {
+        if (op.area)
             passed.push_back(Value::object(make_range(ctx.state, *op.area)));
-        } else {
+        else
             passed.push_back(std::move(op.value));
-        }
     }
     Value result;
     if (!(*ctx.resolver)(name, passed, result)) return unknown_function(ctx, name);
