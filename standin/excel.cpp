@@ -1,5 +1,7 @@
 #include "standin/excel.h"
 
+#include <utility>
+
 #include "standin/formula.h"
 #include "standin/model.h"
 #include "standin/number_format.h"
@@ -71,7 +73,39 @@ void Excel::set_active_sheet(std::size_t workbook, std::size_t sheet) {
 }
 
 Value Excel::evaluate(std::u16string_view formula, const FunctionResolver& resolver) {
-    return evaluate_for_cell(state_, formula, resolver);
+    if (state_->recalc) {
+        return evaluate_for_cell(state_, formula, resolver ? resolver : state_->recalc->resolver);
+    }
+    begin_recalculation(resolver);
+    try {
+        Value result = evaluate_for_cell(state_, formula, resolver);
+        end_recalculation();
+        return result;
+    } catch (...) {
+        end_recalculation();
+        throw;
+    }
+}
+
+void Excel::begin_recalculation(FunctionResolver resolver) {
+    state_->recalc = std::make_unique<Recalculation>();
+    state_->recalc->resolver = std::move(resolver);
+}
+
+void Excel::end_recalculation() {
+    state_->recalc.reset();
+}
+
+Value Excel::cell_value(std::size_t workbook, std::size_t sheet, std::uint32_t row,
+                        std::uint32_t column) {
+    const SheetRef ref{workbook, sheet};
+    settle_formulas(*state_, Area{ref, Rect{row, column, row, column}});
+    return standin::cell_value(state_->cell(ref, row, column), false);
+}
+
+std::vector<std::string> Excel::take_problems() {
+    if (!state_->recalc) return {};
+    return std::exchange(state_->recalc->problems, {});
 }
 
 ObjectRef Excel::range(std::u16string_view reference) {

@@ -65,6 +65,23 @@ class Excel {
     // and a message saying why; it may be up to 8,192 characters long, as in a cell.
     Value evaluate(std::u16string_view formula, const FunctionResolver& resolver = {});
 
+    // A recalculation: from begin_recalculation() to end_recalculation(), a formula cell is
+    // evaluated when its value is first read (by evaluate() or through the object model), with
+    // its own sheet active and functions the evaluator does not know handed to the resolver,
+    // and keeps its result until the end; a cell read again while it is being evaluated is a
+    // circular reference. In a recalculation, evaluate() without a resolver uses the
+    // recalculation's. Outside a recalculation, evaluate() runs in one of its own, and the
+    // object model reads the values the cells were saved with.
+    void begin_recalculation(FunctionResolver resolver);
+    void end_recalculation();
+    // The value of a cell (0-based workbook and sheet), its formula evaluated first in a
+    // recalculation.
+    Value cell_value(std::size_t workbook, std::size_t sheet, std::uint32_t row,
+                     std::uint32_t column);
+    // What the recalculation could not evaluate since the last call, one line each, naming the
+    // cell: a formula that does not parse, an unsupported function, a circular reference.
+    std::vector<std::string> take_problems();
+
     // A Range object for a reference ("A1:C3", "Sheet2!A:A", "'My Sheet'!1:3") resolved as
     // evaluate() resolves it; fails (E_INVALIDARG) when the text is no reference to an open
     // sheet. For tests and tools: not counted as a host call.

@@ -24,6 +24,8 @@ constexpr std::size_t cell_text_limit = 32767;
 // Nesting of parentheses, signs and function calls; keeps the recursive parser off the end of
 // the stack (Excel allows 64 levels of function nesting).
 constexpr int nesting_limit = 200;
+// Formula cells evaluated inside one another while a recalculation reads them.
+constexpr std::size_t chain_limit = 128;
 
 Value xl(std::int32_t number) {
     return Value::xl_error(number);
@@ -47,6 +49,7 @@ enum class NodeType : std::uint8_t {
     Percent,
     Binary,
     Call,
+    Union,  // (A1:A2,C1:C2): the areas of its references in order
 };
 
 enum class BinOp : std::uint8_t { Eq, Ne, Lt, Gt, Le, Ge, Concat, Add, Sub, Mul, Div, Pow };
@@ -291,6 +294,18 @@ class Parser {
         if (c == u'(') {
             ++pos_;
             Node inner = expression();
+            skip_blanks();
+            if (peek() == u',') {  // the union operator, inside parentheses only
+                Node u;
+                u.type = NodeType::Union;
+                u.kids.push_back(std::move(inner));
+                while (peek() == u',') {
+                    ++pos_;
+                    u.kids.push_back(expression());
+                    skip_blanks();
+                }
+                inner = std::move(u);
+            }
             expect(u')', "')'");
             return inner;
         }
@@ -585,6 +600,7 @@ class Parser {
 
 // --- evaluation --------------------------------------------------------------------------
 
+// A value, or a reference (area). A union of several areas is a value: its Range object.
 struct Operand {
     Value value;
     std::optional<Area> area;
@@ -605,6 +621,7 @@ std::optional<Area> resolve(const Context& ctx, const RefSpec& ref) {
 }
 
 Value deref(const Context& ctx, const Operand& op) {
+    if (op.value.is_object()) return xl(xlerr::value);  // several areas have no one value
     if (op.area) return area_value(*ctx.state, *op.area, false);
     return op.value;
 }
@@ -887,8 +904,16 @@ Value sum(const Context& ctx, const std::vector<Operand>& args) {
         if (v.is_error_value()) return v;
         return Value();
     };
+    std::vector<Operand> split;  // each area of a union on its own
     for (const Operand& op : args) {
+        if (!op.value.is_object()) split.push_back(op);
+        if (op.value.is_object() && op.value.object_value())
+            for (const Area& area : areas_of(op.value.object_value().get()))
+                split.push_back({Value(), area});
+    }
+    for (const Operand& op : split) {
         if (op.area) {
+            settle_formulas(*ctx.state, *op.area);
             const SheetData& data = ctx.state->sheet(op.area->sheet);
             const Rect& r = op.area->rect;
             if (data.cells.size() < r.area()) {
@@ -914,6 +939,32 @@ Value sum(const Context& ctx, const std::vector<Operand>& args) {
         }
     }
     return number_result(total);
+}
+
+// --- problems a recalculation reports --------------------------------------------------
+
+std::u16string name_of(State& state, const Recalculation::CellId& id) {
+    return cell_name(state.sheet(id.sheet).name, static_cast<std::uint32_t>(id.key >> 32),
+                     static_cast<std::uint32_t>(id.key & 0xFFFFFFFFu));
+}
+
+// Records a problem of the cell being evaluated (or of the formula itself, outside any cell).
+void note(State& state, const std::string& reason) {
+    if (!state.recalc) return;
+    std::string line;
+    if (!state.recalc->computing.empty())
+        line = utf8(name_of(state, state.recalc->computing.back())) + ": ";
+    state.recalc->problems.push_back(line + reason);
+}
+
+// A function neither the evaluator nor the resolver knows: #NAME?, as in Excel, and for a
+// formula of a cell or of the command line, a note naming it.
+Operand unknown_function(const Context& ctx, std::u16string_view name) {
+    if (ctx.resolver) {
+        if (name.starts_with(u"_XLFN.")) name.remove_prefix(6);  // a newer function's prefix
+        note(*ctx.state, "unsupported function " + utf8(name) + " (gives #NAME?)");
+    }
+    return {xl(xlerr::name), std::nullopt};
 }
 
 Operand evaluate(const Context& ctx, const Node& node);
@@ -982,7 +1033,7 @@ Operand call(const Context& ctx, const Node& node) {
         args.push_back(evaluate(ctx, kid));
     const std::u16string& name = node.name;
     if (find_builtin(name)) return {builtin(ctx, name, args), std::nullopt};
-    if (!ctx.resolver || !*ctx.resolver) return {xl(xlerr::name), std::nullopt};
+    if (!ctx.resolver || !*ctx.resolver) return unknown_function(ctx, name);
     // Arguments as Excel hands them to an add-in's function: references as Range objects.
     std::vector<Value> passed;
     passed.reserve(args.size());
@@ -993,7 +1044,7 @@ Operand call(const Context& ctx, const Node& node) {
             passed.push_back(std::move(op.value));
     }
     Value result;
-    if (!(*ctx.resolver)(name, passed, result)) return {xl(xlerr::name), std::nullopt};
+    if (!(*ctx.resolver)(name, passed, result)) return unknown_function(ctx, name);
     // A function may answer a range (the add-in answers an error cell that way): it stands
     // for its cells, as a reference does.
     if (result.is_object()) {
@@ -1002,6 +1053,28 @@ Operand call(const Context& ctx, const Node& node) {
         return {Value(), area};
     }
     return {std::move(result), std::nullopt};
+}
+
+// A union of references on one sheet; anything else in it makes it #VALUE!. Kept out of
+// evaluate() so that its frame, which deep formulas stack thousands of times, stays small.
+[[gnu::noinline]] Operand union_of(const Context& ctx, const Node& node) {
+    std::vector<Area> areas;
+    for (const Node& kid : node.kids) {
+        Operand part = evaluate(ctx, kid);
+        std::vector<Area> parts;
+        if (part.area) {
+            parts.push_back(*part.area);
+        } else if (part.value.is_object() && part.value.object_value()) {
+            parts = areas_of(part.value.object_value().get());
+        }
+        if (parts.empty()) return {part.value.is_error() ? part.value : xl(xlerr::value), {}};
+        for (const Area& area : parts) {
+            if (!areas.empty() && !(areas.front().sheet == area.sheet))
+                return {xl(xlerr::value), std::nullopt};
+            areas.push_back(area);
+        }
+    }
+    return {Value::object(make_range(ctx.state, std::move(areas))), std::nullopt};
 }
 
 Operand evaluate(const Context& ctx, const Node& node) {
@@ -1038,6 +1111,8 @@ Operand evaluate(const Context& ctx, const Node& node) {
         }
         case NodeType::Call:
             return call(ctx, node);
+        case NodeType::Union:
+            return union_of(ctx, node);
     }
     return {xl(xlerr::value), std::nullopt};
 }
@@ -1076,6 +1151,14 @@ Value evaluate_for_cell(const std::shared_ptr<State>& state, std::u16string_view
     return deref(ctx, evaluate(ctx, root));
 }
 
+std::vector<std::u16string_view> builtin_names() {
+    std::vector<std::u16string_view> names;
+    for (const Builtin& b : builtins)
+        names.push_back(b.name);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 std::optional<Rect> parse_address(std::u16string_view text, std::uint32_t max_rows,
                                   std::uint32_t max_columns) {
     Parser parser(text, max_rows, max_columns);
@@ -1092,6 +1175,101 @@ std::optional<Area> parse_reference(const State& state, std::u16string_view text
     auto sheet = state.find_sheet(state.active->workbook, *ref->sheet);
     if (!sheet) return std::nullopt;
     return Area{*sheet, ref->rect};
+}
+
+namespace {
+
+void report_cycle(State& state, const Recalculation::CellId& id) {
+    Recalculation& rc = *state.recalc;
+    // A function may read a cell more than once; the cycle is told once.
+    if (rc.circular.contains(id)) return;
+    auto first = std::find(rc.computing.begin(), rc.computing.end(), id);
+    std::string path;
+    for (auto at = first; at != rc.computing.end(); ++at) {
+        rc.circular.insert(*at);
+        path += utf8(name_of(state, *at)) + " -> ";
+    }
+    path += utf8(name_of(state, id));
+    rc.problems.push_back(utf8(name_of(state, id)) + ": circular reference: " + path +
+                          " (gives 0)");
+}
+
+// Evaluates one formula cell once in the recalculation, with its own sheet active, and keeps
+// the result as the cell's value. A cell read again while it is being evaluated closes a
+// cycle: that read gets the value the cell has so far, and every cell on the cycle ends as 0,
+// as Excel shows them.
+void settle_cell(State& state, SheetRef sheet, std::uint64_t key) {
+    Recalculation& rc = *state.recalc;
+    const Recalculation::CellId id{sheet, key};
+    const auto [found, fresh] = rc.status.try_emplace(id, Recalculation::Status::Computing);
+    if (!fresh) {
+        if (found->second == Recalculation::Status::Computing) report_cycle(state, id);
+        return;
+    }
+    const auto row = static_cast<std::uint32_t>(key >> 32);
+    const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+    if (rc.computing.size() >= chain_limit) {
+        // Each link of a chain of formula cells nests an evaluation on the stack.
+        rc.status[id] = Recalculation::Status::Done;
+        rc.problems.push_back(utf8(name_of(state, id)) +
+                              ": the chain of formula cells leading here is longer than " +
+                              std::to_string(chain_limit) + " (gives #VALUE!)");
+        state.sheet(sheet).at(row, column).value = xl(xlerr::value);
+        return;
+    }
+    const CellData* cell = state.sheet(sheet).find(row, column);
+    if (cell == nullptr || !cell->formula) {
+        rc.status[id] = Recalculation::Status::Done;
+        return;
+    }
+    const std::u16string formula = *cell->formula;
+    rc.computing.push_back(id);
+    const std::optional<SheetRef> active = state.active;
+    state.active = sheet;
+    Value result;
+    try {
+        result = evaluate_for_cell(state.shared_from_this(), formula, rc.resolver);
+    } catch (const Failure& e) {
+        const bool parse = e.hresult() == hr::invalid_arg;
+        note(state, std::string(parse ? "the formula does not parse: " : "cannot evaluate: ") +
+                        e.what() + (parse ? " (gives #NAME?)" : " (gives #VALUE!)"));
+        result = xl(parse ? xlerr::name : xlerr::value);
+    } catch (const std::exception& e) {
+        note(state, std::string("cannot evaluate: ") + e.what() + " (gives #VALUE!)");
+        result = xl(xlerr::value);
+    }
+    state.active = active;
+    rc.computing.pop_back();
+    rc.status[id] = Recalculation::Status::Done;
+    if (rc.circular.contains(id)) result = Value::number(0);
+    state.sheet(sheet).at(row, column).value = std::move(result);
+}
+
+}  // namespace
+
+void settle_formulas(State& state, const Area& area) {
+    if (!state.recalc) return;
+    const SheetData& data = state.sheet(area.sheet);
+    const Rect& r = area.rect;
+    std::vector<std::uint64_t> keys;
+    auto take = [&](std::uint32_t row, std::uint32_t column, const CellData& cell) {
+        if (cell.formula) keys.push_back(cell_key(row, column));
+    };
+    if (data.cells.size() < r.area()) {
+        for (const auto& [key, cell] : data.cells) {
+            const auto row = static_cast<std::uint32_t>(key >> 32);
+            const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+            if (r.contains(row, column)) take(row, column, cell);
+        }
+    } else {
+        for (std::uint32_t row = r.top; row <= r.bottom; ++row)
+            for (std::uint32_t column = r.left; column <= r.right; ++column)
+                if (const CellData* cell = data.find(row, column)) take(row, column, *cell);
+    }
+    // Row by row, whatever order the file gave the cells in.
+    std::sort(keys.begin(), keys.end());
+    for (const std::uint64_t key : keys)
+        settle_cell(state, area.sheet, key);
 }
 
 }  // namespace tb::standin

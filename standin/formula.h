@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "standin/excel.h"
 #include "standin/model.h"
@@ -24,6 +25,9 @@ Value evaluate_for_application(const std::shared_ptr<State>& state, std::u16stri
 // its value (one cell: its raw value; several: a 2-D array).
 Value evaluate_for_cell(const std::shared_ptr<State>& state, std::u16string_view formula,
                         const FunctionResolver& resolver);
+
+// The worksheet functions the evaluator knows itself, in alphabetical order.
+std::vector<std::u16string_view> builtin_names();
 
 // A plain address ("A1", "$A$1:$C$3", "A:C", "1:3") within a grid, or nothing.
 std::optional<Rect> parse_address(std::u16string_view text, std::uint32_t max_rows,

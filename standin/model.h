@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "server/host/host_object.h"
@@ -48,8 +49,11 @@ enum class Op : std::uint8_t {
     RangeAddress,
     RangeRow,
     RangeColumn,
+    RangeAreas,
+    AreasCount,
+    AreasItem,
 };
-inline constexpr std::size_t op_count = static_cast<std::size_t>(Op::RangeColumn) + 1;
+inline constexpr std::size_t op_count = static_cast<std::size_t>(Op::AreasItem) + 1;
 
 std::u16string_view op_name(Op op);
 std::optional<Op> op_from_name(std::u16string_view name);
@@ -90,7 +94,29 @@ enum class RangeMode : std::uint8_t { Cells, Rows, Columns };
 // The largest array the stand-in builds for a range's value; Excel runs out of memory too.
 inline constexpr std::uint64_t max_value_cells = std::uint64_t{1} << 22;
 
-struct State {
+// A recalculation: formula cells are evaluated when their value is first read, in whatever
+// order the reads come (so dependencies first), and keep their result until it ends.
+struct Recalculation {
+    FunctionResolver resolver;
+    struct CellId {
+        SheetRef sheet;
+        std::uint64_t key;
+        friend bool operator==(const CellId&, const CellId&) = default;
+    };
+    struct CellIdHash {
+        std::size_t operator()(const CellId& id) const noexcept {
+            return std::hash<std::uint64_t>()(id.key ^ (std::uint64_t{id.sheet.sheet} << 20) ^
+                                              (std::uint64_t{id.sheet.workbook} << 40));
+        }
+    };
+    enum class Status : std::uint8_t { Computing, Done };
+    std::unordered_map<CellId, Status, CellIdHash> status;
+    std::vector<CellId> computing;                    // the cells being evaluated, outermost first
+    std::unordered_set<CellId, CellIdHash> circular;  // cells on a cycle; their result is 0
+    std::vector<std::string> problems;
+};
+
+struct State : std::enable_shared_from_this<State> {
     explicit State(Profile p);
 
     Profile profile;
@@ -115,6 +141,7 @@ struct State {
     std::map<std::uint32_t, EventSink*> sinks;
     std::uint32_t next_cookie = 1;
     std::map<std::u16string, std::uint64_t, std::less<>> events;
+    std::unique_ptr<Recalculation> recalc;  // while a recalculation runs
 
     // The choke point of every counted call: counts it, then fails it when a fault is due or
     // the member is unknown in this host.
@@ -144,8 +171,18 @@ ObjectRef make_application(const std::shared_ptr<State>& state);
 ObjectRef make_workbook(const std::shared_ptr<State>& state, std::size_t workbook);
 ObjectRef make_range(const std::shared_ptr<State>& state, const Area& area,
                      RangeMode mode = RangeMode::Cells);
-// The area of a range object handed out by a stand-in Excel, or nothing for any other object.
+// A range of several areas on one sheet, as the union operator gives it.
+ObjectRef make_range(const std::shared_ptr<State>& state, std::vector<Area> areas);
+// The (first) area of a range object handed out by a stand-in Excel, or nothing for any other
+// object; areas_of gives every area.
 std::optional<Area> area_of(HostObject* object);
+std::vector<Area> areas_of(HostObject* object);
+
+// During a recalculation, evaluates the formula cells of the area not yet evaluated in it;
+// otherwise does nothing (cells keep the results they were saved with).
+void settle_formulas(State& state, const Area& area);
+// "Sheet1!B3", or "'My Sheet'!B3" for names that need quotes.
+std::u16string cell_name(std::u16string_view sheet, std::uint32_t row, std::uint32_t column);
 
 // A cell's value: raw (Value2), or typed (Value: dates and currency per the number format).
 Value cell_value(const CellData* cell, bool typed);

@@ -42,6 +42,9 @@ constexpr std::array<std::u16string_view, op_count> op_names = {
     u"Range.Address",
     u"Range.Row",
     u"Range.Column",
+    u"Range.Areas",
+    u"Areas.Count",
+    u"Areas.Item",
 };
 
 bool cell_holds_something(const CellData& cell) {
@@ -167,6 +170,7 @@ Value cell_value(const CellData* cell, bool typed) {
 }
 
 Value area_value(State& state, const Area& area, bool typed) {
+    settle_formulas(state, area);
     const Rect& r = area.rect;
     if (r.area() == 1) return cell_value(state.cell(area.sheet, r.top, r.left), typed);
     if (r.area() > max_value_cells) fail(hr::out_of_memory, "the range is too large for an array");
@@ -291,12 +295,24 @@ class WorksheetObject final : public Object {
     SheetRef sheet_;
 };
 
+// A range: one area, or several on one sheet (the union operator's result). As in Excel, a
+// range of several areas counts the cells of all of them, and everything else (Cells(r, c),
+// Rows, Columns, Value, Text) is about its first area; Areas gives each.
 class RangeObject final : public Object {
   public:
     RangeObject(std::shared_ptr<State> s, const Area& area, RangeMode mode)
         : Object(std::move(s)), area_(area), mode_(mode) {}
+    RangeObject(std::shared_ptr<State> s, std::vector<Area> areas)
+        : Object(std::move(s)), area_(areas.front()), mode_(RangeMode::Cells) {
+        more_.assign(areas.begin() + 1, areas.end());
+    }
 
     const Area& area() const { return area_; }
+    std::vector<Area> areas() const {
+        std::vector<Area> all{area_};
+        all.insert(all.end(), more_.begin(), more_.end());
+        return all;
+    }
     Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override;
 
   private:
@@ -305,7 +321,37 @@ class RangeObject final : public Object {
     Value text();
 
     Area area_;
+    std::vector<Area> more_;  // the areas after the first
     RangeMode mode_;
+};
+
+// Range.Areas: Count, and Item(n) (or the default member) for the nth area from 1.
+class AreasObject final : public Object {
+  public:
+    AreasObject(std::shared_ptr<State> s, std::vector<Area> areas)
+        : Object(std::move(s)), areas_(std::move(areas)) {}
+
+    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
+        State& s = state();
+        if (iequals(member, u"Count")) {
+            s.enter(Op::AreasCount);
+            expect_args(args, 0);
+            return Value::long_(static_cast<std::int32_t>(areas_.size()));
+        }
+        if (member.empty() || iequals(member, u"Item")) {
+            s.enter(Op::AreasItem);
+            expect_args(args, 1);
+            auto n = args.empty() ? std::nullopt : index_of(args[0]);
+            if (!n) fail(hr::type_mismatch, "Areas.Item takes a number");
+            if (*n < 1 || static_cast<std::uint64_t>(*n) > areas_.size())
+                fail(hr::bad_index, "no such area");
+            return Value::object(make_range(shared(), areas_[static_cast<std::size_t>(*n - 1)]));
+        }
+        unknown_member(member);
+    }
+
+  private:
+    std::vector<Area> areas_;
 };
 
 // Cells(), Cells(r, c) or Cells(n) of a rectangle, as Excel addresses them: relative to the
@@ -380,9 +426,12 @@ Value WorksheetObject::invoke(std::u16string_view member, InvokeKind, std::span<
 
 Value RangeObject::count(bool large) {
     const Rect& r = area_.rect;
-    const std::uint64_t n = mode_ == RangeMode::Rows      ? r.rows()
-                            : mode_ == RangeMode::Columns ? r.columns()
-                                                          : r.area();
+    std::uint64_t n = mode_ == RangeMode::Rows      ? r.rows()
+                      : mode_ == RangeMode::Columns ? r.columns()
+                                                    : r.area();
+    if (mode_ == RangeMode::Cells)
+        for (const Area& more : more_)
+            n += more.rect.area();
     if (large) return Value::number(static_cast<double>(n));
     if (n > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
         fail(hr::overflow, "the count does not fit a 32-bit integer");
@@ -393,6 +442,7 @@ Value RangeObject::count(bool large) {
 // the same, otherwise null.
 Value RangeObject::text() {
     State& s = state();
+    settle_formulas(s, area_);
     const Rect& r = area_.rect;
     auto shown = [](const CellData* cell) {
         return cell ? format_cell_text(cell->value, cell->format) : std::u16string();
@@ -438,7 +488,14 @@ Value RangeObject::invoke(std::u16string_view member, InvokeKind, std::span<cons
     }
     if (iequals(member, u"Cells")) {
         s.enter(Op::RangeCells);
+        if (!more_.empty() && (args.empty() || (args.size() == 1 && args[0].is_missing())))
+            return Value::object(make_range(shared(), areas()));
         return cells_of(shared(), area_, args);
+    }
+    if (iequals(member, u"Areas")) {
+        s.enter(Op::RangeAreas);
+        expect_args(args, 0);
+        return Value::object(ObjectRef::adopt(new AreasObject(shared(), areas())));
     }
     if (iequals(member, u"Count")) {
         s.enter(Op::RangeCount);
@@ -465,7 +522,12 @@ Value RangeObject::invoke(std::u16string_view member, InvokeKind, std::span<cons
     }
     if (iequals(member, u"Address")) {
         s.enter(Op::RangeAddress);
-        return Value::string(address_text(area_.rect));
+        std::u16string text = address_text(area_.rect);
+        for (const Area& more : more_) {
+            text += u',';
+            text += address_text(more.rect);
+        }
+        return Value::string(text);
     }
     if (iequals(member, u"Row") || iequals(member, u"Column")) {
         const bool row = iequals(member, u"Row");
@@ -653,9 +715,41 @@ ObjectRef make_range(const std::shared_ptr<State>& state, const Area& area, Rang
     return ObjectRef::adopt(new RangeObject(state, area, mode));
 }
 
+ObjectRef make_range(const std::shared_ptr<State>& state, std::vector<Area> areas) {
+    if (areas.empty()) fail(hr::invalid_arg, "a range needs an area");
+    return ObjectRef::adopt(new RangeObject(state, std::move(areas)));
+}
+
 std::optional<Area> area_of(HostObject* object) {
     if (auto* range = dynamic_cast<RangeObject*>(object)) return range->area();
     return std::nullopt;
+}
+
+std::vector<Area> areas_of(HostObject* object) {
+    if (auto* range = dynamic_cast<RangeObject*>(object)) return range->areas();
+    return {};
+}
+
+std::u16string cell_name(std::u16string_view sheet, std::uint32_t row, std::uint32_t column) {
+    const bool plain = !sheet.empty() && std::all_of(sheet.begin(), sheet.end(), [](char16_t c) {
+        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
+               c == u'_' || c == u'.';
+    });
+    std::u16string name;
+    if (plain) {
+        name = sheet;
+    } else {
+        name = u"'";
+        for (char16_t c : sheet) {
+            name += c;
+            if (c == u'\'') name += c;
+        }
+        name += u"'";
+    }
+    name += u"!";
+    name += column_letters(column);
+    name += utf16(std::to_string(row));
+    return name;
 }
 
 }  // namespace tb::standin

@@ -1,11 +1,29 @@
 #include "tools/command_line.h"
 
+#include <algorithm>
+
+#include "standin/formula.h"
+#include "standin/xlsx/xlsx_reader.h"
+#include "tb_version.h"
+
 namespace tb::tools {
 
 Options parse_command_line(const std::vector<std::string>& args) {
-    if (args.size() < 2) throw UsageError("no command given");
     Options options;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        if (args[i] == "--") break;
+        if (args[i] == "--help" || args[i] == "-h") {
+            options.command = "help";
+            return options;
+        }
+    }
+    if (args.size() < 2) throw UsageError("no command given");
     options.command = args[1];
+    if (options.command == "--version") {
+        if (args.size() > 2) throw UsageError("--version takes no arguments");
+        options.command = "version";
+        return options;
+    }
     if (options.command != "eval" && options.command != "calc") {
         throw UsageError("unknown command '" + options.command + "'");
     }
@@ -31,29 +49,140 @@ Options parse_command_line(const std::vector<std::string>& args) {
             positional.insert(positional.end(), args.begin() + static_cast<std::ptrdiff_t>(i) + 1,
                               args.end());
             break;
-        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
-            throw UsageError("unknown option '" + arg + "'");
+        } else if (arg.size() > 1 && arg[0] == '-' && (arg[1] == '-' || eval == false)) {
+            throw UsageError("unknown option '" + arg + "' for " + options.command);
         } else {
             positional.push_back(arg);
         }
     }
-    if (positional.size() != 1) {
-        throw UsageError(eval ? "eval takes one FORMULA" : "calc takes one FILE.xlsx");
-    }
     if (eval) {
-        options.formula = positional[0];
+        if (positional.empty()) throw UsageError("eval needs a FORMULA (or - to read them)");
+        if (positional.size() > 1 &&
+            std::find(positional.begin(), positional.end(), "-") != positional.end()) {
+            throw UsageError("eval takes either formulas or -, not both");
+        }
+        options.formulas = std::move(positional);
     } else {
+        if (positional.size() != 1) throw UsageError("calc takes one FILE.xlsx (or -)");
         options.workbook = positional[0];
     }
     if (options.sheet && !options.workbook) throw UsageError("--sheet needs --workbook");
+    if (options.workbook == "-" && eval) throw UsageError("--workbook needs a file");
     return options;
 }
 
-std::string usage(const std::string& program) {
-    return "usage: " + program +
-           " eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected] "
-           "[--json] FORMULA\n       " +
-           program + " calc FILE.xlsx [--json]";
+std::string usage_hint(const std::string& program) {
+    return "Try '" + program + " --help' for more information.";
+}
+
+std::string version_line(const std::string& program) {
+    return program + " " + TB_VERSION_TEXT;
+}
+
+std::string help(const std::string& program) {
+    // "Functions the stand-in evaluates: A, B, …," wrapped at 90 columns.
+    std::string functions = "Functions the stand-in evaluates:";
+    std::size_t line_start = 0;
+    for (std::u16string_view name : standin::builtin_names()) {
+        const std::string word = " " + utf8(name) + ",";
+        if (functions.size() - line_start + word.size() > 90) {
+            functions += "\n";
+            line_start = functions.size();
+            functions += utf8(name) + ",";
+        } else {
+            functions += word;
+        }
+    }
+    const std::string& p = program;
+    return "usage: " + p +
+           " eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]\n"
+           "                      [--json] FORMULA... | -\n"
+           "       " +
+           p +
+           " calc FILE.xlsx|- [--json]\n"
+           "       " +
+           p +
+           " --help | --version\n"
+           "\n"
+           "Evaluates TEXTBRAID formulas with a stand-in Excel that has the add-in loaded.\n"
+           "\n"
+           "  eval      Evaluates each FORMULA in order (US syntax, the leading = optional), one\n"
+           "            result each. With -, reads the formulas from standard input, one per line\n"
+           "            (blank lines skipped). Without --workbook a new blank workbook is open, "
+           "as\n"
+           "            when Excel starts.\n"
+           "  calc      Evaluates every formula cell of the workbook that calls TEXTBRAID, sheet "
+           "by\n"
+           "            sheet and row by row, and prints SHEET!CELL<TAB>RESULT. With -, reads the\n"
+           "            workbook from standard input. A formula cell that another formula reads\n"
+           "            is evaluated first (once), whatever value the file saved for it.\n"
+           "\n"
+           "  --workbook FILE.xlsx  open this workbook (eval)\n"
+           "  --sheet NAME          the sheet plain references such as A1 refer to (default: the\n"
+           "                        first)\n"
+           "  --legacy-host         act as an Excel before 2007: 65,536 rows x 256 columns and no\n"
+           "                        Range.CountLarge, so the function counts cells the old way\n"
+           "  --disconnected        do not connect the add-in to Excel (as when its COM add-in\n"
+           "                        is not loaded): the function cannot reach Excel and gives\n"
+           "                        #VALUE!\n"
+           "  --json                print JSON Lines instead (below)\n"
+           "  -h, --help            print this help\n"
+           "  --version             print the version\n"
+           "\n"
+           "Output: one line per formula, the result as the cell shows it; in a result a tab, a\n"
+           "line feed, a carriage return and a backslash are written \\t, \\n, \\r and \\\\, so "
+           "every\n"
+           "result stays on its line. A message box the function would show goes to standard\n"
+           "error as [TITLE] TEXT.\n"
+           "With --json, JSON Lines: one object per formula, on one line, in order:\n"
+           "  {\"cell\": \"Sheet1!B2\", \"type\": \"text\", \"value\": \"a,b\", \"boxes\": []}\n"
+           "  cell   calc only: the formula's cell\n"
+           "  type   text, number, boolean or error\n"
+           "  value  the exact text (a JSON string; numbers and booleans as JSON values; an error\n"
+           "         as its text, such as \"#N/A\")\n"
+           "  boxes  the message boxes the call showed: {\"title\", \"text\", \"style\"}, where "
+           "style\n"
+           "         is the box's Windows MessageBox style number (16: a stop icon and an OK\n"
+           "         button)\n"
+           "\n" +
+           functions +
+           "\n"
+           "and TEXTBRAID through the add-in; the operators + - * / ^ % & = <> < > <= >= and the\n"
+           "union (A1:A2,C1:C2). Any other function gives #NAME? and a note on standard error.\n"
+           "\n"
+           "Exit status:\n"
+           "  0  every formula was evaluated (a result that is an error value included)\n"
+           "  1  some formulas or cells could not be evaluated: an unsupported function, a cell\n"
+           "     formula that does not parse, a circular reference, a chain of more than 128\n"
+           "     formula cells each waiting for the next. Each gets one line on standard\n"
+           "     error naming it and why, its result is the error Excel would show, and the\n"
+           "     other formulas go on.\n"
+           "  2  a bad command line, an unreadable or invalid workbook (two sheets of one name,\n"
+           "     a sheet without a name), an unknown sheet, or an eval formula that does not\n"
+           "     parse\n";
+}
+
+std::vector<std::string> formulas_of(const Options& options, std::istream& in) {
+    if (options.formulas.size() != 1 || options.formulas[0] != "-") return options.formulas;
+    std::vector<std::string> formulas;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.find_first_not_of(" \t") == std::string::npos) continue;
+        formulas.push_back(line);
+    }
+    return formulas;
+}
+
+standin::WorkbookData read_workbook(const std::string& name, std::istream& in) {
+    if (name != "-") return standin::read_xlsx(name);
+    std::string bytes;
+    std::vector<char> chunk(1 << 16);
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
+        bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
+    return standin::read_xlsx(
+        std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
+        "standard input");
 }
 
 std::size_t sheet_index(const standin::WorkbookData& book, const std::string& name) {

@@ -1,10 +1,13 @@
 // The command line shared by the native `textbraid` command and the Windows stand-in Excel
-// application, so both take the same arguments and can be run on the same cases:
+// application, so both take the same arguments, read the same input and can be run on the
+// same cases:
 //   PROGRAM eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]
-//                [--json] FORMULA
-//   PROGRAM calc FILE.xlsx [--json]
+//                [--json] FORMULA... | -
+//   PROGRAM calc FILE.xlsx|- [--json]
+//   PROGRAM --help | --version
 #pragma once
 
+#include <istream>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -14,25 +17,43 @@
 
 namespace tb::tools {
 
-// A command line the tools cannot use; reported with the usage text and exit code 2.
+// Exit statuses.
+inline constexpr int kEvaluated = 0;   // every formula evaluated (error results included)
+inline constexpr int kSomeFailed = 1;  // some formulas or cells could not be evaluated
+inline constexpr int kBadInput = 2;    // bad command line, workbook, sheet or formula
+
+// A command line the tools cannot use; reported in one line with a hint to --help, exit 2.
 class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
 struct Options {
-    std::string command;  // "eval" or "calc"
-    std::optional<std::string> workbook;
+    std::string command;                  // "eval", "calc", "help" or "version"
+    std::optional<std::string> workbook;  // "-" for calc: read from standard input
     std::optional<std::string> sheet;
     bool legacy = false;
     bool disconnected = false;
     bool json = false;
-    std::optional<std::string> formula;
+    std::vector<std::string> formulas;  // eval; one "-": read them from standard input
 };
 
 // args[0] is the program; throws UsageError.
 Options parse_command_line(const std::vector<std::string>& args);
 
-std::string usage(const std::string& program);
+// The full text of --help.
+std::string help(const std::string& program);
+// The line a usage error ends with.
+std::string usage_hint(const std::string& program);
+// "PROGRAM VERSION".
+std::string version_line(const std::string& program);
+
+// The formulas of an eval: as given, or one per line of `in` (blank lines skipped, a
+// carriage return before the line feed dropped).
+std::vector<std::string> formulas_of(const Options& options, std::istream& in);
+
+// The workbook named on the command line, or read from `in` for "-"; fails with a message
+// naming it when it cannot be read or is invalid.
+standin::WorkbookData read_workbook(const std::string& name, std::istream& in);
 
 // The index of the sheet with that name (letter case ignored); throws UsageError.
 std::size_t sheet_index(const standin::WorkbookData& book, const std::string& name);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "standin/model.h"
 #include "standin/number_format.h"
 
 namespace tb::tools {
@@ -53,6 +54,31 @@ std::string json_value(const Value& result) {
             if (result.is_numeric()) return utf8(standin::general_text(result.to_number()));
             return json_string(u"#VALUE!");
     }
+}
+
+// A result on one line: tab, line feed, carriage return and backslash written as \t, \n, \r
+// and \\ (the escapes C and JSON use), so a line break in a result cannot pass for a new one.
+std::string escaped(std::u16string_view text) {
+    std::string out;
+    for (const char ch : utf8(text)) {
+        switch (ch) {
+            case '\t':
+                out += "\\t";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            default:
+                out += ch;
+        }
+    }
+    return out;
 }
 
 std::u16string line_breaks_for_terminal(std::u16string text) {
@@ -121,7 +147,13 @@ void print(std::ostream& out, std::ostream& err, const Outcome& outcome, bool js
         err << "[" << utf8(box.title) << "] " << utf8(line_breaks_for_terminal(box.text)) << "\n";
     }
     if (cell) out << utf8(*cell) << "\t";
-    out << utf8(shown_text(outcome.result)) << "\n";
+    out << escaped(shown_text(outcome.result)) << "\n";
+}
+
+void print_problems(std::ostream& err, const std::string& program,
+                    const std::vector<std::string>& problems) {
+    for (const std::string& line : problems)
+        err << program << ": " << line << "\n";
 }
 
 std::vector<FormulaCell> textbraid_cells(const standin::SheetData& sheet) {
@@ -139,29 +171,7 @@ std::vector<FormulaCell> textbraid_cells(const standin::SheetData& sheet) {
 }
 
 std::u16string cell_name(std::u16string_view sheet, std::uint32_t row, std::uint32_t column) {
-    const bool plain = !sheet.empty() && std::all_of(sheet.begin(), sheet.end(), [](char16_t c) {
-        return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') ||
-               c == u'_' || c == u'.';
-    });
-    std::u16string name;
-    if (plain) {
-        name = sheet;
-    } else {
-        name = u"'";
-        for (char16_t c : sheet) {
-            name += c;
-            if (c == u'\'') name += c;
-        }
-        name += u"'";
-    }
-    name += u"!";
-    std::u16string letters;
-    for (std::uint32_t n = column; n > 0; n = (n - 1) / 26) {
-        letters.insert(letters.begin(), static_cast<char16_t>(u'A' + (n - 1) % 26));
-    }
-    name += letters;
-    name += utf16(std::to_string(row));
-    return name;
+    return standin::cell_name(sheet, row, column);
 }
 
 }  // namespace tb::tools

@@ -29,12 +29,17 @@ struct Outcome {
 // General form, booleans as TRUE/FALSE.
 std::u16string shown_text(const Value& result);
 
-// Plain: "[cell<TAB>]shown text" on out, each box as "[TITLE] text" on err.
+// Plain: "[cell<TAB>]shown text" on out, the text with tab, line feed, carriage return and
+// backslash escaped (\t \n \r \\), each box as "[TITLE] text" on err.
 // JSON: {"cell": …, "type": "text"|"error"|"number"|"boolean", "value": …, "boxes": [...]}.
 void print(std::ostream& out, std::ostream& err, const Outcome& outcome, bool json,
            const std::optional<std::u16string>& cell);
 
 std::string json_string(std::u16string_view text);
+
+// Each problem as "PROGRAM: problem" on its own line.
+void print_problems(std::ostream& err, const std::string& program,
+                    const std::vector<std::string>& problems);
 
 struct FormulaCell {
     std::uint32_t row;

@@ -93,6 +93,19 @@ ObjectRef Worksheet_UsedRange(const ObjectRef& worksheet) {
     return object_of(get(worksheet, u"UsedRange"), "UsedRange");
 }
 
+ObjectRef Range_Areas(const ObjectRef& range) {
+    return object_of(get(range, u"Areas"), "Areas");
+}
+
+double Areas_Count(const ObjectRef& areas) {
+    return get(areas, u"Count").to_number();
+}
+
+ObjectRef Areas_Item(const ObjectRef& areas, std::int32_t index) {
+    const Value args[] = {Value::long_(index)};
+    return object_of(get(areas, u"Item", args), "Areas.Item");
+}
+
 Value Range_Text(const ObjectRef& cell) {
     return get(cell, u"Text");
 }

@@ -36,6 +36,11 @@ ObjectRef Range_Rows(const ObjectRef& cells);
 ObjectRef Range_Columns(const ObjectRef& cells);
 ObjectRef Range_Worksheet(const ObjectRef& range);
 ObjectRef Worksheet_UsedRange(const ObjectRef& worksheet);
+// The areas of a range (one for a plain block, several for a union), and one of them by its
+// position from 1.
+ObjectRef Range_Areas(const ObjectRef& range);
+double Areas_Count(const ObjectRef& areas);
+ObjectRef Areas_Item(const ObjectRef& areas, std::int32_t index);
 Value Range_Text(const ObjectRef& cell);
 Value Range_Value2(const ObjectRef& range);
 // The default value (what Range.Value gives): one value for one cell, an array for several.

@@ -294,9 +294,13 @@ struct Named {
     std::int32_t number;
     std::u16string_view text;
 };
-constexpr Named names[] = {{null_, u"#NULL!"}, {div0, u"#DIV/0!"}, {value, u"#VALUE!"},
-                           {ref, u"#REF!"},    {name, u"#NAME?"},  {num, u"#NUM!"},
-                           {na, u"#N/A"}};
+// The classic seven, then the newer ones by the numbers Excel gives them (2000 plus the code
+// its file formats store).
+constexpr Named names[] = {{null_, u"#NULL!"},   {div0, u"#DIV/0!"},       {value, u"#VALUE!"},
+                           {ref, u"#REF!"},      {name, u"#NAME?"},        {num, u"#NUM!"},
+                           {na, u"#N/A"},        {2043, u"#GETTING_DATA"}, {2045, u"#SPILL!"},
+                           {2046, u"#CONNECT!"}, {2047, u"#BLOCKED!"},     {2048, u"#UNKNOWN!"},
+                           {2049, u"#FIELD!"},   {2050, u"#CALC!"}};
 }  // namespace
 
 std::int32_t number_of(std::int32_t scode) {

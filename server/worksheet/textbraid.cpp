@@ -287,30 +287,36 @@ Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_f
             const bool several_cells = cells_in_slot[k] != 1;
             const Value whole = several_cells ? Value() : excel::Range_Value(slot.object_value());
             if (several_cells || whole.is_array() || whole.is_object()) {
-                // A block of cells, walked row by row.
-                if (ignore_empty) {
-                    ObjectRef sheet = excel::Range_Worksheet(slot.object_value());
-                    ObjectRef used = excel::Worksheet_UsedRange(sheet);
-                    slot = excel::Application_Intersect(excel::Application(), slot.object_value(),
-                                                        used);
-                }
-                const ObjectRef& range = slot.object_value();
-                double rows = 0;
-                double columns = 0;
-                if (range) {
-                    ObjectRef cells = excel::Range_Cells(range);
-                    rows = count_of(excel::Range_Rows(cells), useLegacyCount);
-                    columns = count_of(excel::Range_Columns(cells), useLegacyCount);
-                }
-                for (double r = 1; r <= rows; ++r) {
-                    for (double c = 1; c <= columns; ++c) {
-                        {
-                            ObjectRef cell = excel::Range_Cells(range, r, c);
-                            if (excel::Range_Value(cell).is_error()) return Value::object(cell);
+                // A block of cells, walked area by area (a union such as (A1:A2,C1:C2) has
+                // several, and Rows, Columns and Cells(r, c) see only the first), each row by
+                // row.
+                const ObjectRef areas = excel::Range_Areas(slot.object_value());
+                const double area_count = excel::Areas_Count(areas);
+                for (double a = 1; a <= area_count; ++a) {
+                    ObjectRef range = excel::Areas_Item(areas, static_cast<std::int32_t>(a));
+                    if (ignore_empty) {
+                        ObjectRef sheet = excel::Range_Worksheet(range);
+                        ObjectRef used = excel::Worksheet_UsedRange(sheet);
+                        range = excel::Application_Intersect(excel::Application(), range, used)
+                                    .object_value();
+                    }
+                    double rows = 0;
+                    double columns = 0;
+                    if (range) {
+                        ObjectRef cells = excel::Range_Cells(range);
+                        rows = count_of(excel::Range_Rows(cells), useLegacyCount);
+                        columns = count_of(excel::Range_Columns(cells), useLegacyCount);
+                    }
+                    for (double r = 1; r <= rows; ++r) {
+                        for (double c = 1; c <= columns; ++c) {
+                            {
+                                ObjectRef cell = excel::Range_Cells(range, r, c);
+                                if (excel::Range_Value(cell).is_error()) return Value::object(cell);
+                            }
+                            accept(ItemText(Value::object(excel::Range_Cells(range, r, c)),
+                                            use_formats));
+                            if (limit_reached) return Value::string(kCellLimitText);
                         }
-                        accept(
-                            ItemText(Value::object(excel::Range_Cells(range, r, c)), use_formats));
-                        if (limit_reached) return Value::string(kCellLimitText);
                     }
                 }
             } else {

@@ -7,6 +7,7 @@
 #include <new>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "server/host/value.h"
@@ -161,25 +162,12 @@ std::u16string cell_text(std::string_view utf8) {
     return s;
 }
 
-// Error values newer than the classic seven, by their displayed text.
+// An error value by its displayed text. #BUSY! (a value still being fetched) has no number
+// of its own in Excel's object model; it is read as #GETTING_DATA, which means the same.
 std::int32_t error_scode(std::string_view text) {
     const std::u16string t = utf8_to_utf16(trim(text));
-    if (const std::int32_t code = xlerr::from_display_text(t); code != 0) return code;
-    static constexpr struct {
-        std::u16string_view text;
-        std::int32_t number;
-    } newer[] = {{u"#GETTING_DATA", 2043}, {u"#SPILL!", 2045},   {u"#CONNECT!", 2046},
-                 {u"#BLOCKED!", 2047},     {u"#UNKNOWN!", 2048}, {u"#FIELD!", 2049},
-                 {u"#CALC!", 2050}};
-    for (const auto& e : newer) {
-        if (t.size() == e.text.size() &&
-            std::equal(t.begin(), t.end(), e.text.begin(), [](char16_t a, char16_t b) {
-                return (a >= u'a' && a <= u'z' ? a - 32 : a) == b;
-            })) {
-            return xlerr::scode(e.number);
-        }
-    }
-    return 0;
+    if (to_upper(t) == u"#BUSY!") return xlerr::from_display_text(u"#GETTING_DATA");
+    return xlerr::from_display_text(t);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -619,6 +607,7 @@ WorkbookData Reader::read(std::u16string name) {
     std::unordered_map<std::string_view, const Relationship*> rel_by_id;
     for (const auto& r : rels)
         rel_by_id.emplace(r.id, &r);
+    std::unordered_set<std::u16string> sheet_names;
     for (const auto& entry : sheet_entries) {
         const auto found = rel_by_id.find(entry.rel_id);
         const Relationship* rel = found == rel_by_id.end() ? nullptr : found->second;
@@ -633,6 +622,11 @@ WorkbookData Reader::read(std::u16string name) {
         }
         SheetData sheet;
         sheet.name = utf8_to_utf16(entry.name);
+        // Excel tells sheets by name, without regard to letter case.
+        if (sheet.name.empty()) throw XlsxError(workbook_part + ": a sheet has an empty name");
+        if (!sheet_names.insert(to_upper(sheet.name)).second) {
+            throw XlsxError(workbook_part + ": two sheets are named '" + entry.name + "'");
+        }
         read_sheet(rel->target, sheet);
         book.sheets.push_back(std::move(sheet));
     }

@@ -127,6 +127,18 @@ def parity_book():
     long.set("A2", "y" * 12767)
     long.set("A3", "z")
 
+    # Formula cells without saved results read by others, a cell that cannot be evaluated, a
+    # cycle, a result with a tab, a newer error value and a union.
+    chain = book.sheet("Chain")
+    for ref, formula in [("A1", 'TEXTBRAID("|",TRUE,FALSE,A2,"end")'), ("A2", 'UPPER("c")'),
+                         ("A3", 'TEXTBRAID(",",TRUE,FALSE,VLOOKUP(1,B1,1))'),
+                         ("A4", 'TEXTBRAID(",",TRUE,FALSE,A5)'), ("A5", 'TEXTBRAID(",",TRUE,FALSE,A4)'),
+                         ("A6", 'TEXTBRAID(",",TRUE,FALSE,B1,B2)'),
+                         ("A7", 'TEXTBRAID(",",FALSE,FALSE,(B1,A2))')]:
+        chain.set(ref, None, formula=formula)
+    chain.set("B1", "tab\there\\")
+    chain.set("B2", Error("#SPILL!"))
+
     formulas = book.sheet("Formulas")
     for i, formula in enumerate(FORMULAS, start=1):
         formulas.set(f"A{i}", None, formula=formula)

@@ -47,7 +47,8 @@ compare() {
   local n=0 a=0
   "$native" "$@" >"$name.native.out" 2>"$name.native.err" || n=$?
   wine "$app" "$@" >"$name.app.out" 2>"$name.app.err" || a=$?
-  sed -i 's/^xlstandin: /textbraid: /; s/^usage: xlstandin /usage: textbraid /; s/^       xlstandin /       textbraid /' "$name.app.err"
+  sed -i -e 's/^xlstandin: /textbraid: /; s/^usage: xlstandin /usage: textbraid /; s/^       xlstandin /       textbraid /' \
+      -e "s/^Try 'xlstandin /Try 'textbraid /" "$name.app.err"
   if [ "$n" != "$a" ] || ! cmp -s "$name.native.out" "$name.app.out" ||
      ! cmp -s "$name.native.err" "$name.app.err"; then
     failures=$((failures + 1))
@@ -72,6 +73,7 @@ compare bad-formula eval 'TEXTBRAID(",",TRUE'
 compare bad-sheet eval --workbook parity.xlsx --sheet Nowhere 'TEXTBRAID(",",TRUE,FALSE,A1)'
 compare bad-workbook calc missing.xlsx
 compare bad-command frobnicate
+compare eval-blank-workbook eval '=A1' 'TEXTBRAID(",",FALSE,FALSE,A1:B2)'
 
 formulas=$(grep -c . calc.native.out)
 if [ "$failures" -ne 0 ]; then

@@ -27,6 +27,13 @@ standin::WorkbookData case_book() {
     sheet.set(1, 10, Value::number(1234.5), u"#,##0.00");
     sheet.set(2, 10, Value::number(0.25), u"0%");
     sheet.set(3, 10, Value::number(-3), u"#,##0;(#,##0)");
+    // Formula cells saved without results, newer error values, a cycle.
+    sheet.at(6, 12).formula = u"UPPER(\"c\")";
+    sheet.at(7, 12).formula = u"TEXTBRAID(\"|\",TRUE,FALSE,L6,\"end\")";
+    sheet.set(8, 12, Value::xl_error(2045));
+    sheet.set(9, 12, Value::xl_error(2050));
+    sheet.at(10, 12).formula = u"TEXTBRAID(\",\",TRUE,FALSE,L11)";
+    sheet.at(11, 12).formula = u"TEXTBRAID(\",\",TRUE,FALSE,L10)";
     standin::SheetData& other = book.sheets.emplace_back();
     other.name = u"Sheet2";
     other.set(1, 1, Value::string(u"other"));
@@ -88,6 +95,15 @@ std::vector<FormulaCase> formula_cases() {
         {"array with error element", u"TEXTBRAID(\",\", TRUE, FALSE, {1,#N/A})", u"#VALUE!"},
         {"too few arguments", u"TEXTBRAID(\",\", TRUE, FALSE)", u"#VALUE!", true},
         {"no argument", u"TEXTBRAID()", u"#VALUE!", true},
+        // Formula cells evaluated when read; newer error values; several areas.
+        {"formula cell read", u"TEXTBRAID(\"-\", TRUE, FALSE, L7)", u"C|end"},
+        {"newer error value", u"TEXTBRAID(\",\", TRUE, FALSE, L8:L9)", u"#SPILL!"},
+        {"circular reference reads 0", u"TEXTBRAID(\",\", TRUE, FALSE, L10, \"x\")", u"0,x"},
+        {"union", u"TEXTBRAID(\",\", FALSE, FALSE, (A1:A2,C1:C2))", u"a,1.5,b,TRUE"},
+        {"union, empties ignored", u"TEXTBRAID(\"-\", TRUE, FALSE, (E1:E2,B1:B2,F1))",
+         u"tl-bl-45293-tr"},
+        {"union, whole columns cut", u"TEXTBRAID(\",\", TRUE, FALSE, (F:F,E:E))", u"tr,br,tl,bl"},
+        {"union with error cell", u"TEXTBRAID(\",\", TRUE, FALSE, (E1,A3))", u"#N/A"},
     };
 }
 

@@ -24,6 +24,8 @@ struct FormulaCase {
 //          E1 "tl" F1 "tr" / E2 "bl" F2 "br"
 //          G1 20,000 × "x", G2 20,000 × "y"
 //          H1:H5 empty, J1 1234.5 "#,##0.00"  J2 0.25 "0%"  J3 -3 "#,##0;(#,##0)"
+//          L6 =UPPER("c")  L7 =TEXTBRAID("|",TRUE,FALSE,L6,"end") (no saved results)
+//          L8 #SPILL!  L9 #CALC!  L10 and L11: TEXTBRAID of each other (a cycle)
 // Sheet2:  A1 "other"
 standin::WorkbookData case_book();
 

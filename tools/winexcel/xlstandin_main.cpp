@@ -1,18 +1,12 @@
 // xlstandin: a stand-in Excel application for Windows. It loads add-ins the way Excel does at
 // start-up (Automation add-ins from the current user's OPEN chain, COM add-ins with LoadBehavior
 // 3, connected through IDTExtensibility2 with its Application object), opens a workbook with
-// the stand-in object model, and evaluates formulas, calling functions it does not know on the
-// Automation add-ins through IDispatch as Excel does. Its command line and output are those of
-// the native `textbraid` command, so both can be run on the same cases and compared:
-//
-//   xlstandin eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]
-//                  [--json] FORMULA
-//   xlstandin calc FILE.xlsx [--json]
-//
-// --disconnected starts without the COM add-ins. Exit codes: 0 when the formulas were evaluated
-// (an error value as a result included); 2 for a bad command line, an unreadable workbook, an
-// unknown sheet or a formula that does not parse; 3 when, at shutdown, an add-in kept objects of
-// the application or its own server alive.
+// the stand-in object model (or a new blank one, as Excel starts), and evaluates formulas,
+// calling functions it does not know on the Automation add-ins through IDispatch as Excel does.
+// Its command line, output and exit statuses are those of the native `textbraid` command
+// (tools/command_line.cpp), so both can be run on the same cases and compared; --disconnected
+// starts without the COM add-ins. Exit status 3 is its own: at shutdown an add-in kept objects
+// of the application or its own server alive.
 #include <fcntl.h>
 #include <io.h>
 #include <objbase.h>
@@ -41,7 +35,6 @@ using namespace tb;
 using tools::Options;
 using tools::UsageError;
 
-constexpr int kBadInput = 2;
 constexpr int kLeak = 3;
 
 // The process's arguments as UTF-8, whatever the ANSI code page.
@@ -87,19 +80,36 @@ class Application {
 
     standin::Excel& excel() { return excel_; }
 
-    tools::Outcome evaluate(std::u16string_view formula) {
-        tools::Outcome outcome;
-        outcome.result = excel_.evaluate(
-            formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
+    // Formula cells are evaluated once for the whole run, unknown functions on the add-ins.
+    void begin_recalculation() {
+        excel_.begin_recalculation(
+            [this](std::u16string_view name, std::span<const Value> args, Value& result) {
                 return host_->resolve(name, args, result);
             });
+    }
+    tools::Outcome evaluate(std::u16string_view formula) {
+        tools::Outcome outcome;
+        outcome.result = excel_.evaluate(formula);
         outcome.boxes = boxes_.take();
         return outcome;
+    }
+    tools::Outcome cell(std::size_t sheet, std::uint32_t row, std::uint32_t column) {
+        tools::Outcome outcome;
+        outcome.result = excel_.cell_value(0, sheet, row, column);
+        outcome.boxes = boxes_.take();
+        return outcome;
+    }
+    // Prints what could not be evaluated since the last call; true when there was anything.
+    bool report_problems() {
+        const std::vector<std::string> problems = excel_.take_problems();
+        tools::print_problems(std::cerr, "xlstandin", problems);
+        return !problems.empty();
     }
 
     // Shuts the add-ins down; false when anything they were handed, or their servers, is
     // still alive afterwards.
     bool shutdown() {
+        excel_.end_recalculation();
         host_->shutdown();
         const std::int64_t objects = excel_.live_objects();
         const std::int64_t wrappers = wine::live_dispatch_objects();
@@ -133,13 +143,15 @@ class Application {
 };
 
 int run_eval(const Options& options) {
-    // The workbook is read before anything starts, so a bad one ends the run quietly.
+    // The workbook and the formulas are read before anything starts, so bad ones end the run
+    // quietly.
     std::optional<standin::WorkbookData> book;
     std::size_t sheet = 0;
     if (options.workbook) {
-        book = standin::read_xlsx(*options.workbook);
+        book = tools::read_workbook(*options.workbook, std::cin);
         if (options.sheet) sheet = tools::sheet_index(*book, *options.sheet);
     }
+    const std::vector<std::string> formulas = tools::formulas_of(options, std::cin);
     Application app(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
     app.start(!options.disconnected);
     if (book) {
@@ -149,30 +161,45 @@ int run_eval(const Options& options) {
         app.excel().add_new_workbook();  // Excel starts with a new workbook
     }
     app.startup_complete();
-    const tools::Outcome outcome = app.evaluate(utf16(*options.formula));
-    tools::print(std::cout, std::cerr, outcome, options.json, std::nullopt);
+    app.begin_recalculation();
+    int status = tools::kEvaluated;
+    for (std::size_t i = 0; i < formulas.size(); ++i) {
+        try {
+            const tools::Outcome outcome = app.evaluate(utf16(formulas[i]));
+            tools::print(std::cout, std::cerr, outcome, options.json, std::nullopt);
+        } catch (const tb::Failure& e) {
+            std::cerr << "xlstandin: "
+                      << (formulas.size() > 1 ? "formula " + std::to_string(i + 1)
+                                              : std::string("the formula"))
+                      << " does not parse: " << e.what() << "\n";
+            status = tools::kBadInput;
+        }
+        if (app.report_problems() && status == tools::kEvaluated) status = tools::kSomeFailed;
+    }
     std::cout.flush();
-    return app.shutdown() ? 0 : kLeak;
+    return app.shutdown() ? status : kLeak;
 }
 
 int run_calc(const Options& options) {
-    standin::WorkbookData data = standin::read_xlsx(*options.workbook);
+    standin::WorkbookData data = tools::read_workbook(*options.workbook, std::cin);
     Application app(standin::Profile::Modern);
     app.start(true);
     app.excel().open(std::move(data));
     app.startup_complete();
+    app.begin_recalculation();
+    int status = tools::kEvaluated;
     // Formula cells in sheet order, then row by row.
     const standin::WorkbookData& book = app.excel().workbook(0);
     for (std::size_t s = 0; s < book.sheets.size(); ++s) {
         for (const tools::FormulaCell& cell : tools::textbraid_cells(book.sheets[s])) {
-            app.excel().set_active_sheet(0, s);
-            const tools::Outcome outcome = app.evaluate(cell.formula);
+            const tools::Outcome outcome = app.cell(s, cell.row, cell.column);
             tools::print(std::cout, std::cerr, outcome, options.json,
                          tools::cell_name(book.sheets[s].name, cell.row, cell.column));
+            if (app.report_problems()) status = tools::kSomeFailed;
         }
     }
     std::cout.flush();
-    return app.shutdown() ? 0 : kLeak;
+    return app.shutdown() ? status : kLeak;
 }
 
 }  // namespace
@@ -181,17 +208,23 @@ int main() {
     // Bytes out as they are: UTF-8, and "\n" without a carriage return, as the native command.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
+    _setmode(_fileno(stdin), _O_BINARY);  // a workbook read from standard input
     try {
         const Options options = tools::parse_command_line(utf8_arguments());
+        if (options.command == "help") {
+            std::cout << tools::help("xlstandin");
+            return tools::kEvaluated;
+        }
+        if (options.command == "version") {
+            std::cout << tools::version_line("xlstandin") << "\n";
+            return tools::kEvaluated;
+        }
         return options.command == "eval" ? run_eval(options) : run_calc(options);
     } catch (const UsageError& e) {
-        std::cerr << "xlstandin: " << e.what() << "\n" << tools::usage("xlstandin") << "\n";
-        return kBadInput;
-    } catch (const tb::Failure& e) {
-        std::cerr << "xlstandin: the formula does not parse: " << e.what() << "\n";
-        return kBadInput;
+        std::cerr << "xlstandin: " << e.what() << "\n" << tools::usage_hint("xlstandin") << "\n";
+        return tools::kBadInput;
     } catch (const std::exception& e) {
         std::cerr << "xlstandin: " << e.what() << "\n";
-        return kBadInput;
+        return tools::kBadInput;
     }
 }

@@ -83,10 +83,11 @@ reg "$office\\16.0\\Excel\\Options" /v OPEN1 /d '/A "No.Such.Addin"'
 reg "$office\\16.0\\Excel\\Options" /v OPEN2 /d 'C:\Add-ins\more.xlam'
 reg "$addins\\Broken.Addin" /v LoadBehavior /t REG_DWORD /d 3
 run eval 'TEXTBRAID("-",TRUE,FALSE,"a","b")'
-check "no add-in: exit code" 0 "$status"
+check "no add-in: exit code" 1 "$status"
 check "no add-in: result" "#NAME?" "$out"
 check "no add-in: warnings" "xlstandin: the COM add-in Broken.Addin could not be loaded (0x800401F3)
-xlstandin: the Automation add-in No.Such.Addin could not be loaded (0x800401F3)" "$err"
+xlstandin: the Automation add-in No.Such.Addin could not be loaded (0x800401F3)
+xlstandin: unsupported function TEXTBRAID (gives #NAME?)" "$err"
 
 # No Options key in any version: nothing listed.
 wine reg delete "$office\\16.0" /f >/dev/null
