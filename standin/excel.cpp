@@ -1,5 +1,7 @@
 #include "standin/excel.h"
 
+#include <cstdint>
+
 #include "standin/formula.h"
 #include "standin/model.h"
 #include "standin/number_format.h"
@@ -27,6 +29,10 @@ std::uint32_t Excel::max_rows() const {
 }
 std::uint32_t Excel::max_columns() const {
     return state_->max_columns;
+}
+
+void Excel::set_cell_text_limit(std::optional<std::size_t> limit) {
+    state_->cell_text_limit = limit.value_or(SIZE_MAX);
 }
 
 ObjectRef Excel::application() {

@@ -841,16 +841,19 @@ Value time_of(std::span<const Value> args) {
     return Value::number(std::fmod(seconds, 86400) / 86400);
 }
 
-Value rept(std::span<const Value> args) {
+// REPT, or only the length of its text when length_only: LEN(REPT(…)) is the host's limit
+// probe, asked for texts up to a cell's length, and needs no text built.
+Value rept(std::span<const Value> args, std::size_t limit, bool length_only) {
     std::u16string text;
     double times = 0;
     if (Value err = as_text(args[0], text); !err.is_empty()) return err;
     if (Value err = as_number(args[1], times); !err.is_empty()) return err;
     times = std::trunc(times);
     if (times < 0) return xl(xlerr::value);
+    const double length = static_cast<double>(text.size()) * times;
+    if (length > static_cast<double>(limit)) return xl(xlerr::value);
+    if (length_only) return Value::number(length);
     if (text.empty()) return Value::string(u"");
-    if (static_cast<double>(text.size()) * times > static_cast<double>(cell_text_limit))
-        return xl(xlerr::value);
     std::u16string out;
     const auto n = static_cast<std::size_t>(times);
     out.reserve(text.size() * n);
@@ -929,7 +932,11 @@ Value builtin(const Context& ctx, const std::u16string& name, const std::vector<
         for (const Operand& op : args)
             values.push_back(deref(ctx, op));
         if (name == u"CONCATENATE") return lift(values, concatenate);
-        if (name == u"REPT") return lift(values, rept);
+        if (name == u"REPT") {
+            const std::size_t limit = ctx.state->cell_text_limit;
+            return lift(values,
+                        [limit](std::span<const Value> v) { return rept(v, limit, false); });
+        }
         if (name == u"DATE") return lift(values, date_of);
         if (name == u"TIME") return lift(values, time_of);
         if (name == u"TEXT") return lift(values, text_function);
@@ -976,6 +983,15 @@ Operand if_function(const Context& ctx, const Node& node) {
 
 Operand call(const Context& ctx, const Node& node) {
     if (node.name == u"IF") return if_function(ctx, node);
+    if (node.name == u"LEN" && node.kids[0].type == NodeType::Call &&
+        node.kids[0].name == u"REPT") {
+        const Node& repeated = node.kids[0];
+        const Value values[2] = {deref(ctx, evaluate(ctx, repeated.kids[0])),
+                                 deref(ctx, evaluate(ctx, repeated.kids[1]))};
+        const std::size_t limit = ctx.state->cell_text_limit;
+        return {lift(values, [limit](std::span<const Value> v) { return rept(v, limit, true); }),
+                std::nullopt};
+    }
     std::vector<Operand> args;
     args.reserve(node.kids.size());
     for (const Node& kid : node.kids)

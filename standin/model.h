@@ -96,6 +96,8 @@ struct State {
     Profile profile;
     std::uint32_t max_rows;
     std::uint32_t max_columns;
+    // The longest text REPT gives; longer is #VALUE!.
+    std::size_t cell_text_limit = 32767;
 
     std::vector<std::unique_ptr<WorkbookData>> workbooks;
     std::optional<SheetRef> active;

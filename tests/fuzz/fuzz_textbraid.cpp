@@ -417,7 +417,7 @@ class Model {
         }
         const double figure =
             delimiter_.empty() ? count : (count - 1) * static_cast<double>(delimiter_.size());
-        if (!ignore_empty_ && figure > static_cast<double>(kCellLimit)) return Limit();
+        if (!skip_empty() && figure > static_cast<double>(kCellLimit)) return Limit();
 
         joined_.clear();
         accepted_ = 0;
@@ -439,6 +439,8 @@ class Model {
     }
 
   private:
+    // Without a delimiter an empty text leaves no trace, as if empties were ignored.
+    bool skip_empty() const { return ignore_empty_ || delimiter_.empty(); }
     static Expected Beyond() { return Expected::Of(Expected::Kind::Beyond); }
     static Expected Limit() { return Expected::Text(std::u16string(tb::kCellLimitText)); }
 
@@ -501,7 +503,7 @@ class Model {
 
     std::optional<Expected> WalkRef(const Ref& ref) {
         if (ref.area() == 1) return Cell(ref, ref.top, ref.left);
-        if (!ignore_empty_) {  // the early check keeps this walk short
+        if (!skip_empty()) {  // the early check keeps this walk short
             for (std::uint32_t row = ref.top; row <= ref.bottom; ++row) {
                 for (std::uint32_t column = ref.left; column <= ref.right; ++column) {
                     if (auto end = Cell(ref, row, column)) return end;
