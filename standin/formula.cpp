@@ -904,7 +904,7 @@ Value sum(const Context& ctx, const std::vector<Operand>& args) {
             } else {
                 for (std::uint32_t row = r.top; row <= r.bottom; ++row)
                     for (std::uint32_t column = r.left; column <= r.right; ++column)
-                        if (const CellData* cell = data.find(row, column))
+                        if (const auto cell = data.find(row, column))
                             if (Value err = add_block(cell->value); !err.is_empty()) return err;
             }
         } else if (op.value.is_array()) {

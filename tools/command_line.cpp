@@ -19,6 +19,12 @@ Options parse_command_line(const std::vector<std::string>& args) {
         };
         if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--max-cells") {
+            const std::string n = value_of("--max-cells");
+            if (n.empty() || n.size() > 12 ||
+                n.find_first_not_of("0123456789") != std::string::npos)
+                throw UsageError("--max-cells takes a whole number");
+            options.max_cells = std::stoull(n);
         } else if (arg == "--workbook" && eval) {
             options.workbook = value_of("--workbook");
         } else if (arg == "--sheet" && eval) {
@@ -52,8 +58,8 @@ Options parse_command_line(const std::vector<std::string>& args) {
 std::string usage(const std::string& program) {
     return "usage: " + program +
            " eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected] "
-           "[--json] FORMULA\n       " +
-           program + " calc FILE.xlsx [--json]";
+           "[--max-cells N] [--json] FORMULA\n       " +
+           program + " calc FILE.xlsx [--max-cells N] [--json]";
 }
 
 std::size_t sheet_index(const standin::WorkbookData& book, const std::string& name) {

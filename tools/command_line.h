@@ -1,8 +1,8 @@
 // The command line shared by the native `textbraid` command and the Windows stand-in Excel
 // application, so both take the same arguments and can be run on the same cases:
 //   PROGRAM eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]
-//                [--json] FORMULA
-//   PROGRAM calc FILE.xlsx [--json]
+//                [--max-cells N] [--json] FORMULA
+//   PROGRAM calc FILE.xlsx [--max-cells N] [--json]
 #pragma once
 
 #include <optional>
@@ -26,6 +26,7 @@ struct Options {
     bool legacy = false;
     bool disconnected = false;
     bool json = false;
+    std::optional<std::uint64_t> max_cells;  // the workbook's cell budget, when raised or lowered
     std::optional<std::string> formula;
 };
 

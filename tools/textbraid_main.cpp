@@ -67,7 +67,8 @@ class AddinSession {
 int run_eval(const Options& options) {
     standin::Excel excel(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
     if (options.workbook) {
-        standin::WorkbookData book = standin::read_xlsx(*options.workbook);
+        standin::WorkbookData book = standin::read_xlsx(
+            *options.workbook, options.max_cells.value_or(standin::default_max_cells));
         const std::size_t sheet = options.sheet ? tools::sheet_index(book, *options.sheet) : 0;
         excel.open(std::move(book));
         excel.set_active_sheet(0, sheet);
@@ -80,7 +81,8 @@ int run_eval(const Options& options) {
 
 int run_calc(const Options& options) {
     standin::Excel excel;
-    excel.open(standin::read_xlsx(*options.workbook));
+    excel.open(standin::read_xlsx(*options.workbook,
+                                  options.max_cells.value_or(standin::default_max_cells)));
     AddinSession session(excel, true);
     // Formula cells in sheet order, then row by row.
     const standin::WorkbookData& book = excel.workbook(0);

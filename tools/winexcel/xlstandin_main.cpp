@@ -137,7 +137,8 @@ int run_eval(const Options& options) {
     std::optional<standin::WorkbookData> book;
     std::size_t sheet = 0;
     if (options.workbook) {
-        book = standin::read_xlsx(*options.workbook);
+        book = standin::read_xlsx(*options.workbook,
+                                  options.max_cells.value_or(standin::default_max_cells));
         if (options.sheet) sheet = tools::sheet_index(*book, *options.sheet);
     }
     Application app(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
@@ -156,7 +157,8 @@ int run_eval(const Options& options) {
 }
 
 int run_calc(const Options& options) {
-    standin::WorkbookData data = standin::read_xlsx(*options.workbook);
+    standin::WorkbookData data = standin::read_xlsx(
+        *options.workbook, options.max_cells.value_or(standin::default_max_cells));
     Application app(standin::Profile::Modern);
     app.start(true);
     app.excel().open(std::move(data));
