@@ -46,6 +46,7 @@ export out
 export -f wine_part
 scripts/with-wine.sh build/performance-wineprefix bash -c wine_part
 
-/usr/bin/python3 tests/bench/plot.py "$out/native.json" "$out/com.json" -o docs/performance.png \
-  --figures docs/performance.md --extra "$out/compare.json" "$out/app.json"
+/usr/bin/python3 tests/bench/plot.py "$out/native.json" "$out/com.json" -o docs/performance.png
+/usr/bin/python3 scripts/performance_tables.py docs/performance.md "$out/native.json" \
+  "$out/com.json" --extra "$out/compare.json" "$out/app.json"
 echo "performance: figures written to docs/performance.md and docs/performance.png"

@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-tools binutils-mingw-w64-i686
   wine wine32:i386 libwine:i386
   xvfb xauth x11-apps netpbm
-  libreoffice-calc-nogui python3-openpyxl time
+  libreoffice-calc-nogui python3-openpyxl python3-matplotlib time
 )
 
 need_root() {

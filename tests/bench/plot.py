@@ -4,10 +4,6 @@ native benchmark (textbraid_bench --benchmark_out_format=json) and of the harnes
 DLL under Wine (textbraid_com_bench).
 
     tests/bench/plot.py native.json com.json -o docs/performance.png [--time real|cpu]
-        [--figures docs/performance.md --extra compare.json app.json]
-
-With --figures, the page's block between "<!-- figures -->" and "<!-- /figures -->" is
-replaced by tables of the same figures (time per cell) and of the whole-workbook timings.
 
 Left: through the stand-in Excel (text cells, mostly empty ranges, whole columns).
 Right: the server's own share against a host that answers at no cost.
@@ -19,10 +15,6 @@ import json
 import re
 import sys
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
 
 UNIT = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 PATHS = {  # name prefix -> (label, line style, marker)
@@ -38,24 +30,6 @@ SHAPES = {  # shape -> (label, colour, panel)
     "ServerShare": ("no-cost host", "tab:red", 1),
     "StoreAndRead": ("stand-in cell storage", "tab:brown", 1),
 }
-
-
-def figures_markdown(data, extras):
-    """Per-cell times (µs) by shape and N, one column per path; then the workbook figures."""
-    sizes = sorted({n for points in data.values() for n, _ in points})
-    lines = ["| Benchmark, µs per cell | " + " | ".join(f"N = {n:,}" for n in sizes) + " |",
-             "|---" * (len(sizes) + 1) + "|"]
-    for shape in SHAPES:
-        for prefix in PATHS:
-            points = dict(data.get((prefix, shape), []))
-            if points:
-                cells = [f"{points[n] * 1e3 / n:.3g}" if n in points else "—" for n in sizes]
-                lines.append(f"| {SHAPES[shape][0]}, {PATHS[prefix][0]} | " + " | ".join(cells) + " |")
-    lines += ["", "| Whole workbooks (wall time, best or median of alternating runs) | |", "|---|---|"]
-    for name, value in sorted(extras.items()):
-        lines.append(f"| `{name}` | {value:.3g} |")
-    return "\n".join(lines)
-
 
 
 def series(files, time_key):
@@ -80,24 +54,15 @@ def main():
     parser.add_argument("json", nargs="+")
     parser.add_argument("-o", "--output", default="performance.png")
     parser.add_argument("--time", choices=["real", "cpu"], default="cpu")
-    parser.add_argument("--figures")
-    parser.add_argument("--extra", nargs="*", default=[])
     args = parser.parse_args()
     data = series(args.json, args.time + "_time")
     if not data:
         sys.exit("no benchmark entries found")
-    if args.figures:
-        extras = {}
-        for path in args.extra:
-            with open(path) as f:
-                extras.update(json.load(f))
-        with open(args.figures) as f:
-            page = f.read()
-        begin, end = "<!-- figures -->\n", "<!-- /figures -->"
-        head, rest = page.split(begin, 1)
-        page = head + begin + figures_markdown(data, extras) + "\n" + end + rest.split(end, 1)[1]
-        with open(args.figures, "w") as f:
-            f.write(page)
+
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
 
     fig, axes = plt.subplots(1, 2, figsize=(13, 7))
     titles = ["Through the stand-in Excel", "Server's own share (host answers at no cost)"]
