@@ -75,11 +75,6 @@ class CellMap {
         if (!slot) return std::nullopt;
         return cell_of(*slot, key);
     }
-    // The value alone, without the format and formula: the read of Range.Value and Value2.
-    Value value(std::uint64_t key) const {
-        const Slot* slot = slot_of(key);
-        return slot ? value_of(*slot) : Value();
-    }
     void insert_or_assign(std::uint64_t key, CellData cell) {
         const auto row = static_cast<std::uint32_t>(key >> 32);
         const auto column = static_cast<std::uint32_t>(key);
