@@ -22,7 +22,7 @@ test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zip unzip
   xauth x11-apps netpbm
-  libreoffice-calc-nogui python3-openpyxl
+  libreoffice-calc-nogui python3-openpyxl python3-matplotlib time
 )
 
 case "${1:-test}" in

@@ -1,5 +1,6 @@
 #include "standin/excel.h"
 
+#include <cstdint>
 #include <utility>
 
 #include "standin/formula.h"
@@ -29,6 +30,10 @@ std::uint32_t Excel::max_rows() const {
 }
 std::uint32_t Excel::max_columns() const {
     return state_->max_columns;
+}
+
+void Excel::set_cell_text_limit(std::optional<std::size_t> limit) {
+    state_->cell_text_limit = limit.value_or(SIZE_MAX);
 }
 
 ObjectRef Excel::application() {

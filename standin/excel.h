@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -41,6 +42,10 @@ class Excel {
     Profile profile() const;
     std::uint32_t max_rows() const;
     std::uint32_t max_columns() const;
+
+    // The longest text a cell holds (REPT answers #VALUE! beyond it), 32,767 as in Excel;
+    // nothing: no limit. Hosts with other limits stand in for other versions and products.
+    void set_cell_text_limit(std::optional<std::size_t> limit);
 
     // The Application object (answers query(iid::application)); a new counted reference.
     ObjectRef application();

@@ -858,16 +858,19 @@ Value time_of(std::span<const Value> args) {
     return Value::number(std::fmod(seconds, 86400) / 86400);
 }
 
-Value rept(std::span<const Value> args) {
+// REPT, or only the length of its text when length_only: LEN(REPT(…)) is the host's limit
+// probe, asked for texts up to a cell's length, and needs no text built.
+Value rept(std::span<const Value> args, std::size_t limit, bool length_only) {
     std::u16string text;
     double times = 0;
     if (Value err = as_text(args[0], text); !err.is_empty()) return err;
     if (Value err = as_number(args[1], times); !err.is_empty()) return err;
     times = std::trunc(times);
     if (times < 0) return xl(xlerr::value);
+    const double length = static_cast<double>(text.size()) * times;
+    if (length > static_cast<double>(limit)) return xl(xlerr::value);
+    if (length_only) return Value::number(length);
     if (text.empty()) return Value::string(u"");
-    if (static_cast<double>(text.size()) * times > static_cast<double>(cell_text_limit))
-        return xl(xlerr::value);
     std::u16string out;
     const auto n = static_cast<std::size_t>(times);
     out.reserve(text.size() * n);
@@ -926,7 +929,7 @@ Value sum(const Context& ctx, const std::vector<Operand>& args) {
             } else {
                 for (std::uint32_t row = r.top; row <= r.bottom; ++row)
                     for (std::uint32_t column = r.left; column <= r.right; ++column)
-                        if (const CellData* cell = data.find(row, column))
+                        if (const auto cell = data.find(row, column))
                             if (Value err = add_block(cell->value); !err.is_empty()) return err;
             }
         } else if (op.value.is_array()) {
@@ -980,7 +983,11 @@ Value builtin(const Context& ctx, const std::u16string& name, const std::vector<
         for (const Operand& op : args)
             values.push_back(deref(ctx, op));
         if (name == u"CONCATENATE") return lift(values, concatenate);
-        if (name == u"REPT") return lift(values, rept);
+        if (name == u"REPT") {
+            const std::size_t limit = ctx.state->cell_text_limit;
+            return lift(values,
+                        [limit](std::span<const Value> v) { return rept(v, limit, false); });
+        }
         if (name == u"DATE") return lift(values, date_of);
         if (name == u"TIME") return lift(values, time_of);
         if (name == u"TEXT") return lift(values, text_function);
@@ -1027,6 +1034,15 @@ Operand if_function(const Context& ctx, const Node& node) {
 
 Operand call(const Context& ctx, const Node& node) {
     if (node.name == u"IF") return if_function(ctx, node);
+    if (node.name == u"LEN" && node.kids[0].type == NodeType::Call &&
+        node.kids[0].name == u"REPT") {
+        const Node& repeated = node.kids[0];
+        const Value values[2] = {deref(ctx, evaluate(ctx, repeated.kids[0])),
+                                 deref(ctx, evaluate(ctx, repeated.kids[1]))};
+        const std::size_t limit = ctx.state->cell_text_limit;
+        return {lift(values, [limit](std::span<const Value> v) { return rept(v, limit, true); }),
+                std::nullopt};
+    }
     std::vector<Operand> args;
     args.reserve(node.kids.size());
     for (const Node& kid : node.kids)
@@ -1208,17 +1224,24 @@ void settle_cell(State& state, SheetRef sheet, std::uint64_t key) {
     }
     const auto row = static_cast<std::uint32_t>(key >> 32);
     const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
+    // The result becomes the cell's value; its format and formula stay.
+    auto keep_result = [&](Value result) {
+        SheetData& data = state.sheet(sheet);
+        CellData cell = data.find(row, column).value_or(CellData{});
+        cell.value = std::move(result);
+        data.cells.insert_or_assign(key, std::move(cell));
+    };
     if (rc.computing.size() >= chain_limit) {
         // Each link of a chain of formula cells nests an evaluation on the stack.
         rc.status[id] = Recalculation::Status::Done;
         rc.problems.push_back(utf8(name_of(state, id)) +
                               ": the chain of formula cells leading here is longer than " +
                               std::to_string(chain_limit) + " (gives #VALUE!)");
-        state.sheet(sheet).at(row, column).value = xl(xlerr::value);
+        keep_result(xl(xlerr::value));
         return;
     }
-    const CellData* cell = state.sheet(sheet).find(row, column);
-    if (cell == nullptr || !cell->formula) {
+    const std::optional<CellData> cell = state.sheet(sheet).find(row, column);
+    if (!cell || !cell->formula) {
         rc.status[id] = Recalculation::Status::Done;
         return;
     }
@@ -1242,7 +1265,7 @@ void settle_cell(State& state, SheetRef sheet, std::uint64_t key) {
     rc.computing.pop_back();
     rc.status[id] = Recalculation::Status::Done;
     if (rc.circular.contains(id)) result = Value::number(0);
-    state.sheet(sheet).at(row, column).value = std::move(result);
+    keep_result(std::move(result));
 }
 
 }  // namespace
@@ -1264,7 +1287,8 @@ void settle_formulas(State& state, const Area& area) {
     } else {
         for (std::uint32_t row = r.top; row <= r.bottom; ++row)
             for (std::uint32_t column = r.left; column <= r.right; ++column)
-                if (const CellData* cell = data.find(row, column)) take(row, column, *cell);
+                if (const std::optional<CellData> cell = data.find(row, column))
+                    take(row, column, *cell);
     }
     // Row by row, whatever order the file gave the cells in.
     std::sort(keys.begin(), keys.end());

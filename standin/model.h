@@ -122,6 +122,8 @@ struct State : std::enable_shared_from_this<State> {
     Profile profile;
     std::uint32_t max_rows;
     std::uint32_t max_columns;
+    // The longest text REPT gives; longer is #VALUE!.
+    std::size_t cell_text_limit = 32767;
 
     std::vector<std::unique_ptr<WorkbookData>> workbooks;
     std::optional<SheetRef> active;
@@ -149,7 +151,7 @@ struct State : std::enable_shared_from_this<State> {
 
     Rect grid() const { return Rect{1, 1, max_rows, max_columns}; }
     SheetData& sheet(SheetRef ref);  // fails when the sheet no longer exists
-    const CellData* cell(SheetRef ref, std::uint32_t row, std::uint32_t column);
+    std::optional<CellData> cell(SheetRef ref, std::uint32_t row, std::uint32_t column);
     // The bounding rectangle of the cells that hold something; A1 for an empty sheet.
     Rect used_range(SheetRef ref);
     // A sheet of a workbook by name (case-insensitive).
@@ -186,6 +188,9 @@ std::u16string cell_name(std::u16string_view sheet, std::uint32_t row, std::uint
 
 // A cell's value: raw (Value2), or typed (Value: dates and currency per the number format).
 Value cell_value(const CellData* cell, bool typed);
+inline Value cell_value(const std::optional<CellData>& cell, bool typed) {
+    return cell_value(cell ? &*cell : nullptr, typed);
+}
 // The value of an area: one cell's value, or a 2-D array (lower bounds 1) for several cells.
 // Fails with out of memory past max_value_cells.
 Value area_value(State& state, const Area& area, bool typed);

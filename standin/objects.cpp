@@ -97,7 +97,7 @@ SheetData& State::sheet(SheetRef ref) {
     return workbooks[ref.workbook]->sheets[ref.sheet];
 }
 
-const CellData* State::cell(SheetRef ref, std::uint32_t row, std::uint32_t column) {
+std::optional<CellData> State::cell(SheetRef ref, std::uint32_t row, std::uint32_t column) {
     return sheet(ref).find(row, column);
 }
 
@@ -191,7 +191,7 @@ Value area_value(State& state, const Area& area, bool typed) {
     } else {
         for (std::uint32_t row = r.top; row <= r.bottom; ++row)
             for (std::uint32_t column = r.left; column <= r.right; ++column)
-                if (const CellData* cell = data.find(row, column)) place(row, column, *cell);
+                if (const auto cell = data.find(row, column)) place(row, column, *cell);
     }
     return Value::array(Array::grid(rows, columns, std::move(elements)));
 }
@@ -444,7 +444,7 @@ Value RangeObject::text() {
     State& s = state();
     settle_formulas(s, area_);
     const Rect& r = area_.rect;
-    auto shown = [](const CellData* cell) {
+    auto shown = [](const std::optional<CellData>& cell) {
         return cell ? format_cell_text(cell->value, cell->format) : std::u16string();
     };
     const std::u16string first = shown(s.cell(area_.sheet, r.top, r.left));
@@ -458,7 +458,7 @@ Value RangeObject::text() {
             const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
             if (!r.contains(row, column)) continue;
             ++stored;
-            if (shown(&cell) != first) same = false;
+            if (shown(cell) != first) same = false;
         }
         if (stored < r.area() && !first.empty()) same = false;
     } else {

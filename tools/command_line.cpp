@@ -37,6 +37,12 @@ Options parse_command_line(const std::vector<std::string>& args) {
         };
         if (arg == "--json") {
             options.json = true;
+        } else if (arg == "--max-cells") {
+            const std::string n = value_of("--max-cells");
+            if (n.empty() || n.size() > 12 ||
+                n.find_first_not_of("0123456789") != std::string::npos)
+                throw UsageError("--max-cells takes a whole number");
+            options.max_cells = std::stoull(n);
         } else if (arg == "--workbook" && eval) {
             options.workbook = value_of("--workbook");
         } else if (arg == "--sheet" && eval) {
@@ -96,10 +102,10 @@ std::string help(const std::string& program) {
     const std::string& p = program;
     return "usage: " + p +
            " eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]\n"
-           "                      [--json] FORMULA... | -\n"
+           "                      [--max-cells N] [--json] FORMULA... | -\n"
            "       " +
            p +
-           " calc FILE.xlsx|- [--json]\n"
+           " calc FILE.xlsx|- [--max-cells N] [--json]\n"
            "       " +
            p +
            " --help | --version\n"
@@ -125,6 +131,8 @@ std::string help(const std::string& program) {
            "  --disconnected        do not connect the add-in to Excel (as when its COM add-in\n"
            "                        is not loaded): the function cannot reach Excel and gives\n"
            "                        #VALUE!\n"
+           "  --max-cells N         the most cells a workbook may hold (default 10000000); a\n"
+           "                        larger one is refused before it takes the memory\n"
            "  --json                print JSON Lines instead (below)\n"
            "  -h, --help            print this help\n"
            "  --version             print the version\n"
@@ -174,15 +182,17 @@ std::vector<std::string> formulas_of(const Options& options, std::istream& in) {
     return formulas;
 }
 
-standin::WorkbookData read_workbook(const std::string& name, std::istream& in) {
-    if (name != "-") return standin::read_xlsx(name);
+standin::WorkbookData read_workbook(const Options& options, std::istream& in) {
+    const std::string& name = *options.workbook;
+    const std::uint64_t max_cells = options.max_cells.value_or(standin::default_max_cells);
+    if (name != "-") return standin::read_xlsx(name, max_cells);
     std::string bytes;
     std::vector<char> chunk(1 << 16);
     while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0)
         bytes.append(chunk.data(), static_cast<std::size_t>(in.gcount()));
     return standin::read_xlsx(
         std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()),
-        "standard input");
+        "standard input", max_cells);
 }
 
 std::size_t sheet_index(const standin::WorkbookData& book, const std::string& name) {

@@ -2,8 +2,8 @@
 // application, so both take the same arguments, read the same input and can be run on the
 // same cases:
 //   PROGRAM eval [--workbook FILE.xlsx] [--sheet NAME] [--legacy-host] [--disconnected]
-//                [--json] FORMULA... | -
-//   PROGRAM calc FILE.xlsx|- [--json]
+//                [--max-cells N] [--json] FORMULA... | -
+//   PROGRAM calc FILE.xlsx|- [--max-cells N] [--json]
 //   PROGRAM --help | --version
 #pragma once
 
@@ -34,7 +34,8 @@ struct Options {
     bool legacy = false;
     bool disconnected = false;
     bool json = false;
-    std::vector<std::string> formulas;  // eval; one "-": read them from standard input
+    std::vector<std::string> formulas;       // eval; one "-": read them from standard input
+    std::optional<std::uint64_t> max_cells;  // the workbook's cell budget, when raised or lowered
 };
 
 // args[0] is the program; throws UsageError.
@@ -53,7 +54,7 @@ std::vector<std::string> formulas_of(const Options& options, std::istream& in);
 
 // The workbook named on the command line, or read from `in` for "-"; fails with a message
 // naming it when it cannot be read or is invalid.
-standin::WorkbookData read_workbook(const std::string& name, std::istream& in);
+standin::WorkbookData read_workbook(const Options& options, std::istream& in);
 
 // The index of the sheet with that name (letter case ignored); throws UsageError.
 std::size_t sheet_index(const standin::WorkbookData& book, const std::string& name);

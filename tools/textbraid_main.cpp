@@ -78,7 +78,7 @@ class AddinSession {
 int run_eval(const Options& options) {
     standin::Excel excel(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
     if (options.workbook) {
-        standin::WorkbookData book = tools::read_workbook(*options.workbook, std::cin);
+        standin::WorkbookData book = tools::read_workbook(options, std::cin);
         const std::size_t sheet = options.sheet ? tools::sheet_index(book, *options.sheet) : 0;
         excel.open(std::move(book));
         excel.set_active_sheet(0, sheet);
@@ -106,7 +106,7 @@ int run_eval(const Options& options) {
 
 int run_calc(const Options& options) {
     standin::Excel excel;
-    excel.open(tools::read_workbook(*options.workbook, std::cin));
+    excel.open(tools::read_workbook(options, std::cin));
     AddinSession session(excel, true);
     int status = tools::kEvaluated;
     // Formula cells in sheet order, then row by row.

@@ -79,12 +79,7 @@ class DispatchHost final : public HostObject {
 
     Value invoke(std::u16string_view member, InvokeKind kind,
                  std::span<const Value> args) override {
-        DISPID dispid = DISPID_VALUE;
-        if (!member.empty()) {
-            std::u16string name(member);
-            auto* names = reinterpret_cast<LPOLESTR>(name.data());
-            check(dispatch_->GetIDsOfNames(IID_NULL, &names, 1, 1033, &dispid), "GetIDsOfNames");
-        }
+        const DISPID dispid = member.empty() ? DISPID_VALUE : dispid_of(member);
         // rgvarg holds the arguments right to left.
         std::vector<unique_variant> argv(args.size());
         for (std::size_t i = 0; i < args.size(); ++i)
@@ -107,6 +102,19 @@ class DispatchHost final : public HostObject {
         }
         check(hr, "Invoke");
         return to_value(*result);
+    }
+
+    // A member's dispatch identifier, asked once per name: an object keeps its identifiers for
+    // its lifetime, and a walk asks the same range for Cells once per cell.
+    DISPID dispid_of(std::u16string_view member) {
+        for (const auto& [name, id] : dispids_)
+            if (name == member) return id;
+        std::u16string name(member);
+        auto* names = reinterpret_cast<LPOLESTR>(name.data());
+        DISPID dispid = DISPID_UNKNOWN;
+        check(dispatch_->GetIDsOfNames(IID_NULL, &names, 1, 1033, &dispid), "GetIDsOfNames");
+        dispids_.emplace_back(std::move(name), dispid);
+        return dispid;
     }
 
     ObjectRef query(const Guid& iid) override {
@@ -157,6 +165,7 @@ class DispatchHost final : public HostObject {
 
     com_ptr<IDispatch> dispatch_;
     std::map<DWORD, Connection> connections_;
+    std::vector<std::pair<std::u16string, DISPID>> dispids_;
     ULONG refs_ = 1;
 };
 

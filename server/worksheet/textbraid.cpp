@@ -1,7 +1,9 @@
 #include "server/worksheet/textbraid.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "server/host/excel_ops.h"
@@ -34,6 +36,44 @@ std::size_t delimiter_length(const Value& delimiter) {
     if (!delimiter.is_string()) fail(hr::type_mismatch, "the delimiter is no text");
     return delimiter.string_value().size();
 }
+
+// What the limit probes of one call have shown. The host's limit is one number, so a length that
+// fits means every shorter one fits, and a length refused means every longer one is refused:
+// every length up to fits_ fits, every length from refused_ on is refused, and only lengths in
+// between are put to the host. Those are asked ahead of need: at twice the length while no probe
+// was refused, then halfway between what is known. One call thus asks the host a number of times
+// logarithmic in its result, and the host's work for all those texts is proportional to the
+// result's length. A probe that fails or answers neither way shows nothing: that length counts
+// as fitting, as ExceedsCellLimit answers, and a later check asks again. Nothing outlives the call.
+template <class Ask>
+class LimitProbe {
+  public:
+    LimitProbe(Ask ask, bool ahead) : ask_(std::move(ask)), ahead_(ahead) {}
+
+    bool exceeds(double n) {
+        if (!ahead_) return ask_(n).value_or(false);
+        for (;;) {
+            if (n <= fits_) return false;
+            if (n >= refused_) return true;
+            const double asked = std::isinf(refused_)
+                                     ? 2 * n
+                                     : std::max(n, std::floor(fits_ + (refused_ - fits_) / 2));
+            const std::optional<bool> refused = ask_(asked);
+            if (!refused) return false;
+            if (*refused) {
+                refused_ = asked;
+            } else {
+                fits_ = asked;
+            }
+        }
+    }
+
+  private:
+    Ask ask_;
+    bool ahead_;
+    double fits_ = -1;
+    double refused_ = std::numeric_limits<double>::infinity();
+};
 
 }  // namespace
 
@@ -213,13 +253,23 @@ bool TEXTBRAID::ExceedsCellLimit(std::u16string_view text, const Value& delimite
             const std::size_t skip = delimiter.text_length();
             n = text.size() > skip ? static_cast<double>(text.size() - skip) : 0.0;
         }
+        return ProbeCellLimit(n).value_or(false);
+    } catch (...) {
+        return false;
+    }
+}
+
+std::optional<bool> TEXTBRAID::ProbeCellLimit(double n) const noexcept {
+    try {
         std::u16string formula = u"=LEN(REPT(\"x\", ";
         formula += count_text(n);
         formula += u"))";
         const Value answer = excel::Application_Evaluate(excel::Application(), formula);
-        return answer.is_error() && answer.error_code() == kValueError;
+        if (answer.is_error() && answer.error_code() == kValueError) return true;
+        if (answer.is_number_kind()) return false;
+        return std::nullopt;
     } catch (...) {
-        return false;
+        return std::nullopt;
     }
 }
 
@@ -255,13 +305,15 @@ Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_f
         item_count += cells;
     }
 
-    // Early length check: the delimiters alone of a result that accepts every item.
+    LimitProbe limit([this](double n) { return ProbeCellLimit(n); }, probe_ahead_);
+
+    // Early length check: the delimiters alone of a result that accepts every item. Without a
+    // delimiter an empty text leaves no trace, so the cell count says nothing about the length:
+    // such a call skips empty texts and is cut to the used range, as with empties ignored.
     const std::size_t delimiter_len = delimiter_length(delimiter);
-    double figure = item_count;
-    if (item_count > 0 && delimiter_len > 0) {
-        figure = (item_count - 1) * static_cast<double>(delimiter_len);
-    }
-    if (!ignore_empty && ExceedsCellLimit(delimiter, delimiter, figure)) {
+    const bool skip_empty = ignore_empty || delimiter_len == 0;
+    if (!skip_empty && item_count > 0 &&
+        limit.exceeds((item_count - 1) * static_cast<double>(delimiter_len))) {
         return Value::string(kCellLimitText);
     }
 
@@ -272,10 +324,10 @@ Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_f
     auto accept = [&](const Value& text) {
         if (!text.is_string()) fail(hr::type_mismatch, "an item gave no text");
         const std::u16string& piece = text.string_value();
-        if (piece.empty() && ignore_empty) return;
+        if (piece.empty() && skip_empty) return;
         joined += delimiter_text;
         joined += piece;
-        if (ExceedsCellLimit(std::u16string_view(joined), delimiter, -1)) limit_reached = true;
+        if (limit.exceeds(static_cast<double>(joined.size() - delimiter_len))) limit_reached = true;
     };
 
     for (std::size_t k = 0; k < slots.size(); ++k) {
@@ -294,7 +346,7 @@ Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_f
                 const double area_count = excel::Areas_Count(areas);
                 for (double a = 1; a <= area_count; ++a) {
                     ObjectRef range = excel::Areas_Item(areas, static_cast<std::int32_t>(a));
-                    if (ignore_empty) {
+                    if (skip_empty) {
                         ObjectRef sheet = excel::Range_Worksheet(range);
                         ObjectRef used = excel::Worksheet_UsedRange(sheet);
                         range = excel::Application_Intersect(excel::Application(), range, used)

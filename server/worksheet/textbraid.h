@@ -4,6 +4,7 @@
 // between calls, and answers every failure with #VALUE!.
 #pragma once
 
+#include <optional>
 #include <span>
 #include <string>
 
@@ -35,11 +36,17 @@ class TEXTBRAID {
     // The same probe over a text held elsewhere, so the running result is measured in place.
     bool ExceedsCellLimit(std::u16string_view text, const Value& delimiter,
                           double length) const noexcept;
+    // The host's verdict on a text of n characters: true when refused, false when it fits,
+    // nothing when the probe failed or the host answered neither way.
+    std::optional<bool> ProbeCellLimit(double n) const noexcept;
     bool IsBadRange(const Value& target) const noexcept;
     Value JoinItems(const Value& delimiter, bool ignore_empty, bool use_formats,
                     bool useLegacyCount, std::span<const Value> items) const;
 
     MessageBoxFn show_box_;
+    // Whether one call answers limit checks from what earlier probes of the call have shown
+    // (asking ahead of need), or asks the host after every append.
+    bool probe_ahead_ = true;
 };
 
 }  // namespace tb

@@ -229,7 +229,8 @@ std::string resolve_target(std::string_view base_directory, std::string_view tar
 
 class Reader {
   public:
-    explicit Reader(std::span<const std::uint8_t> bytes) : zip_(bytes, std::string()) {}
+    Reader(std::span<const std::uint8_t> bytes, std::uint64_t max_cells)
+        : zip_(bytes, std::string()), max_cells_(max_cells) {}
 
     WorkbookData read(std::u16string name);
 
@@ -241,6 +242,8 @@ class Reader {
     void read_rich_text(XmlReader& x, std::string& out);
 
     ZipArchive zip_;
+    std::uint64_t max_cells_;
+    std::uint64_t cells_ = 0;
     bool date1904_ = false;
     std::vector<std::u16string> shared_strings_;
     std::vector<std::u16string> formats_;  // per cellXfs entry
@@ -535,6 +538,10 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
             } else if (f_type != "dataTable" && !text.empty()) {
                 cell.formula = utf8_to_utf16(text);
             }
+        }
+        if (++cells_ > max_cells_) {
+            x.invalid("more than " + std::to_string(max_cells_) +
+                      " cells; --max-cells raises the budget");
         }
         sheet.cells.insert_or_assign(cell_key(cell_row, column), std::move(cell));
     }
@@ -871,9 +878,9 @@ bool iso_to_serial(std::string_view text, double& serial) {
 namespace {
 
 WorkbookData read_labelled(std::span<const std::uint8_t> bytes, std::string_view name,
-                           const std::string& label) {
+                           const std::string& label, std::uint64_t max_cells) {
     try {
-        Reader reader(bytes);
+        Reader reader(bytes, max_cells);
         return reader.read(utf8_to_utf16(name));
     } catch (const XlsxError& e) {
         throw XlsxError(label + ": " + e.what());
@@ -887,11 +894,12 @@ WorkbookData read_labelled(std::span<const std::uint8_t> bytes, std::string_view
 
 }  // namespace
 
-WorkbookData read_xlsx(std::span<const std::uint8_t> bytes, std::string_view name) {
-    return read_labelled(bytes, name, std::string(name));
+WorkbookData read_xlsx(std::span<const std::uint8_t> bytes, std::string_view name,
+                       std::uint64_t max_cells) {
+    return read_labelled(bytes, name, std::string(name), max_cells);
 }
 
-WorkbookData read_xlsx(const std::string& path) {
+WorkbookData read_xlsx(const std::string& path, std::uint64_t max_cells) {
     std::filesystem::path file;
     std::vector<std::uint8_t> bytes;
     try {
@@ -914,7 +922,7 @@ WorkbookData read_xlsx(const std::string& path) {
         throw XlsxError(path + ": cannot open the file (" + e.what() + ")");
     }
     const std::u8string base = file.filename().u8string();
-    return read_labelled(bytes, std::string(base.begin(), base.end()), path);
+    return read_labelled(bytes, std::string(base.begin(), base.end()), path, max_cells);
 }
 
 }  // namespace tb::standin

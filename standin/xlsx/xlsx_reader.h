@@ -15,12 +15,18 @@
 
 namespace tb::standin {
 
+// The cells a workbook may hold unless the caller allows more: at 20 to 30 bytes a cell, about
+// 300 MB. A workbook with more is refused as soon as its reading passes the budget, before its
+// cells take more memory.
+inline constexpr std::uint64_t default_max_cells = 10'000'000;
+
 // Reads the workbook at `path` (UTF-8). The workbook's name is the file name. Throws XlsxError
 // with a one-line message naming the file (and the part) and the problem.
-WorkbookData read_xlsx(const std::string& path);
+WorkbookData read_xlsx(const std::string& path, std::uint64_t max_cells = default_max_cells);
 
 // Reads a workbook held in memory; `name` becomes its name and labels error messages.
-WorkbookData read_xlsx(std::span<const std::uint8_t> bytes, std::string_view name = "Book1.xlsx");
+WorkbookData read_xlsx(std::span<const std::uint8_t> bytes, std::string_view name = "Book1.xlsx",
+                       std::uint64_t max_cells = default_max_cells);
 
 // A formula (UTF-8, no leading '=') moved by the given rows and columns as a filled-down or
 // filled-across copy would be: relative cell references, column ranges (A:C) and row ranges

@@ -15,10 +15,6 @@ import json
 import re
 import sys
 
-import matplotlib
-
-matplotlib.use("Agg")
-import matplotlib.pyplot as plt  # noqa: E402
 
 UNIT = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 PATHS = {  # name prefix -> (label, line style, marker)
@@ -32,6 +28,7 @@ SHAPES = {  # shape -> (label, colour, panel)
     "MostlyEmptyCells": ("mostly empty range", "tab:green", 0),
     "WholeColumn": ("whole column, used range N rows", "tab:orange", 0),
     "ServerShare": ("no-cost host", "tab:red", 1),
+    "StoreAndRead": ("stand-in cell storage", "tab:brown", 1),
 }
 
 
@@ -61,6 +58,11 @@ def main():
     data = series(args.json, args.time + "_time")
     if not data:
         sys.exit("no benchmark entries found")
+
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
 
     fig, axes = plt.subplots(1, 2, figsize=(13, 7))
     titles = ["Through the stand-in Excel", "Server's own share (host answers at no cost)"]

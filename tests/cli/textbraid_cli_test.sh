@@ -62,6 +62,8 @@ check "missing file" 2 "" "^textbraid: .*nothing.xlsx" -- \
     "$bin" eval --workbook "$work/nothing.xlsx" 'TEXTBRAID(",", TRUE, FALSE, A1)'
 printf 'not a zip' > "$work/bad.xlsx"
 check "unreadable file" 2 "" "^textbraid: .*bad.xlsx" -- "$bin" calc "$work/bad.xlsx"
+check "over the cell budget" 2 "" "^textbraid: .*more than 5 cells; --max-cells raises" -- \
+    "$bin" calc "$book" --max-cells 5
 check "unknown sheet" 2 "" "no sheet named 'Nope'" -- \
     "$bin" eval --workbook "$book" --sheet Nope 'TEXTBRAID(",", TRUE, FALSE, A1)'
 check "formula does not parse" 2 "" "does not parse" -- "$bin" eval 'TEXTBRAID(",", TRUE'

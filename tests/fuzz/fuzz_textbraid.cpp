@@ -119,7 +119,7 @@ WorkbookData MakeBook(Input& in) {
         for (std::size_t i = 0; i < cells; ++i) {
             const auto row = static_cast<std::uint32_t>(in.pick(16) == 0 ? 40 : 1 + in.pick(8));
             const auto column = static_cast<std::uint32_t>(1 + in.pick(6));
-            CellData& cell = sheet.at(row, column);
+            CellData cell;
             cell.format = in.from(formats);
             switch (in.pick(8)) {
                 case 0:
@@ -148,6 +148,7 @@ WorkbookData MakeBook(Input& in) {
                     cell.value = Value::number(day + in.byte() / 256.0);
                     cell.format = in.flag() ? u"m/d/yyyy" : u"d-mmm-yy h:mm";
             }
+            sheet.set(row, column, std::move(cell.value), std::move(cell.format));
         }
     }
     return book;
@@ -386,7 +387,7 @@ class Model {
         for (std::size_t i = 0; i < 3; ++i) {
             const std::optional<Ref>& ref = args[i].ref;
             if (args[i].value.is_error_value()) return Expected{};
-            if (ref && ref->area() == 1 && CellAt(*ref)->value.is_error()) return Expected{};
+            if (ref && ref->area() == 1 && CellAt(*ref).value.is_error()) return Expected{};
             if (ref && ref->area() > kLargestValue) return Expected{};
         }
         const std::optional<bool> use_formats = Switch(args[2], false);
@@ -417,7 +418,7 @@ class Model {
         }
         const double figure =
             delimiter_.empty() ? count : (count - 1) * static_cast<double>(delimiter_.size());
-        if (!ignore_empty_ && figure > static_cast<double>(kCellLimit)) return Limit();
+        if (!skip_empty() && figure > static_cast<double>(kCellLimit)) return Limit();
 
         joined_.clear();
         accepted_ = 0;
@@ -439,6 +440,8 @@ class Model {
     }
 
   private:
+    // Without a delimiter an empty text leaves no trace, as if empties were ignored.
+    bool skip_empty() const { return ignore_empty_ || delimiter_.empty(); }
     static Expected Beyond() { return Expected::Of(Expected::Kind::Beyond); }
     static Expected Limit() { return Expected::Text(std::u16string(tb::kCellLimitText)); }
 
@@ -448,24 +451,22 @@ class Model {
         return std::nullopt;
     }
 
-    const CellData* CellAt(const Ref& ref) const { return CellAt(ref.sheet, ref.top, ref.left); }
-    const CellData* CellAt(std::size_t sheet, std::uint32_t row, std::uint32_t column) const {
-        static const CellData empty;
-        const CellData* cell = book_->sheets[sheet].find(row, column);
-        return cell ? cell : &empty;
+    CellData CellAt(const Ref& ref) const { return CellAt(ref.sheet, ref.top, ref.left); }
+    CellData CellAt(std::size_t sheet, std::uint32_t row, std::uint32_t column) const {
+        return book_->sheets[sheet].find(row, column).value_or(CellData{});
     }
 
     // The text a cell gives the join: its displayed text with formats, else its text value.
-    std::optional<std::u16string> CellText(const CellData* cell) const {
-        if (cell->value.is_empty()) return std::u16string();
+    std::optional<std::u16string> CellText(const CellData& cell) const {
+        if (cell.value.is_empty()) return std::u16string();
         if (use_formats_) {
             try {
-                return Excel::display_text(cell->value, cell->format);
+                return Excel::display_text(cell.value, cell.format);
             } catch (const tb::Failure&) {
                 return std::nullopt;
             }
         }
-        if (cell->value.is_string()) return cell->value.string_value();
+        if (cell.value.is_string()) return cell.value.string_value();
         return std::nullopt;
     }
 
@@ -487,11 +488,11 @@ class Model {
     }
 
     std::optional<Expected> Cell(const Ref& ref, std::uint32_t row, std::uint32_t column) {
-        const CellData* cell = CellAt(ref.sheet, row, column);
-        if (cell->value.is_error()) {
+        const CellData cell = CellAt(ref.sheet, row, column);
+        if (cell.value.is_error()) {
             Expected error = Expected::Of(Expected::Kind::ErrorCell);
             error.cell = Ref{ref.sheet, row, column, row, column};
-            error.code = cell->value.error_code();
+            error.code = cell.value.error_code();
             return error;
         }
         const auto text = CellText(cell);
@@ -501,7 +502,7 @@ class Model {
 
     std::optional<Expected> WalkRef(const Ref& ref) {
         if (ref.area() == 1) return Cell(ref, ref.top, ref.left);
-        if (!ignore_empty_) {  // the early check keeps this walk short
+        if (!skip_empty()) {  // the early check keeps this walk short
             for (std::uint32_t row = ref.top; row <= ref.bottom; ++row) {
                 for (std::uint32_t column = ref.left; column <= ref.right; ++column) {
                     if (auto end = Cell(ref, row, column)) return end;

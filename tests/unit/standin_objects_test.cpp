@@ -123,7 +123,7 @@ TEST_P(Objects, UsedRangeIsTheBoxOfCellsThatHoldSomething) {
     excel.changed();
     EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$A$1");  // an empty sheet: A1
     data.set(3, 5, Value(), u"0.00");  // a formatted cell is used, even when empty
-    data.at(9, 2).value = Value();     // a cell without value or format is not
+    data.set(9, 2, Value());           // a cell without value or format is not
     excel.changed();
     EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$E$3");
 }

@@ -46,10 +46,8 @@ SheetData first_sheet(WorkbookData book) {
     return std::move(book.sheets.at(0));
 }
 
-const CellData& cell(const SheetData& sheet, std::uint32_t row, std::uint32_t column) {
-    static const CellData none{Value::string(u"<no cell>"), u"", std::nullopt};
-    const CellData* c = sheet.find(row, column);
-    return c != nullptr ? *c : none;
+CellData cell(const SheetData& sheet, std::uint32_t row, std::uint32_t column) {
+    return sheet.find(row, column).value_or(CellData{Value::string(u"<no cell>"), u"", {}});
 }
 
 std::string error_of(const std::map<std::string, std::string>& parts) {

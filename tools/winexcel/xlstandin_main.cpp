@@ -148,7 +148,7 @@ int run_eval(const Options& options) {
     std::optional<standin::WorkbookData> book;
     std::size_t sheet = 0;
     if (options.workbook) {
-        book = tools::read_workbook(*options.workbook, std::cin);
+        book = tools::read_workbook(options, std::cin);
         if (options.sheet) sheet = tools::sheet_index(*book, *options.sheet);
     }
     const std::vector<std::string> formulas = tools::formulas_of(options, std::cin);
@@ -181,7 +181,7 @@ int run_eval(const Options& options) {
 }
 
 int run_calc(const Options& options) {
-    standin::WorkbookData data = tools::read_workbook(*options.workbook, std::cin);
+    standin::WorkbookData data = tools::read_workbook(options, std::cin);
     Application app(standin::Profile::Modern);
     app.start(true);
     app.excel().open(std::move(data));

@@ -1,18 +1,18 @@
-// Timings of TEXTBRAID through the real DLL under Wine: the stand-in Excel served over COM, the
-// add-in connected through IDTExtensibility2, the function called through IDispatch::Invoke, and
-// next to it the same worksheet code called in-process without COM (same compiler, same Wine).
-// Prints JSON shaped like Google Benchmark's --benchmark_format=json so one script plots both.
+// Timings of TEXTBRAID through the real DLL under Wine (the stand-in Excel served over COM, the
+// add-in connected through IDTExtensibility2, the function called through IDispatch::Invoke)
+// next to the same worksheet code called in-process (same compiler, same Wine), and the
+// stand-in's cell storage as built for Windows. Prints JSON shaped like Google Benchmark's.
 //
 //   textbraid_com_bench [--quick] [--min-time=SECONDS] [--filter=SUBSTRING]
 //
-// --quick runs tiny sizes once each (a smoke run); timings are wall time per call (steady
-// clock) and this thread's CPU time (GetThreadTimes).
+// --quick runs tiny sizes once each (a smoke run); times are wall time per call (steady clock)
+// and this thread's CPU time (GetThreadTimes).
 #include <windows.h>
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -21,62 +21,21 @@
 #include "server/host/connection.h"
 #include "server/worksheet/textbraid.h"
 #include "standin/excel.h"
+#include "tests/bench/bench_shapes.h"
 #include "tests/wine/com/standin_dispatch.h"
 #include "tests/wine/com/support.h"
 
 namespace tb::wine {
 namespace {
 
+using bench::Fill;
 using com::com_ptr;
+using Call = std::function<Value(std::span<const Value>)>;
 
-// ---- shapes ---------------------------------------------------------------------------------
-
-enum class Fill { Text, Numbers, MostlyEmpty };
-
-// One column of n rows: one-character texts, one-digit numbers, or one text in every 100 rows
-// (and in the last), as the native benchmark builds them.
-standin::WorkbookData column_book(std::uint32_t n, Fill fill) {
-    standin::WorkbookData book;
-    auto& sheet = book.sheets.emplace_back();
-    sheet.name = u"Sheet1";
-    for (std::uint32_t r = 1; r <= n; ++r) {
-        if (fill == Fill::Text) sheet.set(r, 1, Value::string(u"t"));
-        if (fill == Fill::Numbers) sheet.set(r, 1, Value::number(r % 10));
-        if (fill == Fill::MostlyEmpty && (r % 100 == 0 || r == n))
-            sheet.set(r, 1, Value::string(u"t"));
-    }
-    return book;
-}
-
-// Column A: 32 texts of 1,000 characters and one of `last`; column B: 33 texts of 10.
-standin::WorkbookData limit_book(std::uint32_t last) {
-    standin::WorkbookData book;
-    auto& sheet = book.sheets.emplace_back();
-    sheet.name = u"Sheet1";
-    for (std::uint32_t r = 1; r <= 32; ++r)
-        sheet.set(r, 1, Value::string(std::u16string(1000, u'x')));
-    sheet.set(33, 1, Value::string(std::u16string(last, u'y')));
-    for (std::uint32_t r = 1; r <= 33; ++r)
-        sheet.set(r, 2, Value::string(std::u16string(10, u'z')));
-    return book;
-}
-
-std::u16string rows(std::uint32_t n) {
-    return utf16(std::to_string(n));
-}
-
-// ---- the two ways of calling the function ----------------------------------------------------
-
-class Caller {
+// TEXTBRAID as the DLL serves it, connected to an Application over COM; Excel's way of calling.
+class ComFunction {
   public:
-    virtual ~Caller() = default;
-    virtual Value call(std::span<const Value> args) = 0;
-};
-
-// The DLL, created by ProgID and connected to an Application over COM.
-class ComCaller final : public Caller {
-  public:
-    explicit ComCaller(IDispatch* application) {
+    explicit ComFunction(IDispatch* application) {
         CLSID clsid{};
         CLSIDFromProgID(L"kzTEXTBRAID.ConnectExcel", &clsid);
         CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDTExtensibility2,
@@ -90,12 +49,12 @@ class ComCaller final : public Caller {
         connect_->OnConnection(application, ext_cm_AfterStartup, nullptr, &custom);
         SafeArrayDestroy(custom);
     }
-    ~ComCaller() override {
+    ~ComFunction() {
         SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
         connect_->OnDisconnection(ext_dm_UserClosed, &custom);
         SafeArrayDestroy(custom);
     }
-    Value call(std::span<const Value> args) override {
+    Value operator()(std::span<const Value> args) {
         std::vector<com::unique_variant> reversed(args.size());
         for (std::size_t i = 0; i < args.size(); ++i)
             com::to_variant(args[i], reversed[args.size() - 1 - i].get());
@@ -115,63 +74,6 @@ class ComCaller final : public Caller {
     DISPID dispid_ = 0;
 };
 
-// The same worksheet code linked into this program, called with no COM in between.
-class DirectCaller final : public Caller {
-  public:
-    explicit DirectCaller(const ObjectRef& application) : function_(nullptr) {
-        OnConnection(application, nullptr);
-    }
-    ~DirectCaller() override { OnDisconnection(); }
-    Value call(std::span<const Value> args) override { return function_(args); }
-
-  private:
-    TEXTBRAID function_;
-};
-
-// ---- a host that answers at no cost ----------------------------------------------------------
-
-// One column of n cells that all hold "t", every evaluation answering 1, every object handed out
-// being one of seven fixed objects; as the native benchmark's, with member names compared
-// without letter case as they arrive over COM.
-class FreeHost final : public HostObject {
-  public:
-    enum class Role { Application, Workbooks, Sheet, Range, Rows, Columns, Cell };
-    FreeHost(Role role, FreeHost* all, double cells) : role_(role), all_(all), cells_(cells) {}
-
-    void add_ref() noexcept override {}
-    void release() noexcept override {}
-    Value invoke(std::u16string_view member, InvokeKind, std::span<const Value>) override {
-        auto is = [&](std::u16string_view name) { return iequals(member, name); };
-        if (is(u"Evaluate")) return Value::number(1);
-        if (is(u"Workbooks")) return object(Role::Workbooks);
-        if (is(u"Item") || is(u"Worksheets") || is(u"Worksheet")) return object(Role::Sheet);
-        if (is(u"Count") || is(u"CountLarge")) {
-            return Value::number(role_ == Role::Workbooks || role_ == Role::Columns ? 1 : cells_);
-        }
-        if (is(u"Cells")) return object(role_ == Role::Range ? Role::Cell : Role::Range);
-        if (is(u"Rows")) return object(Role::Rows);
-        if (is(u"Columns")) return object(Role::Columns);
-        if (is(u"UsedRange") || is(u"Intersect")) return object(Role::Range);
-        if (is(u"Value2") || is(u"Text")) return Value::string(u"t");
-        if (member.empty()) return role_ == Role::Cell ? Value::string(u"t") : block_;
-        fail(hr::unknown_name, "unknown member");
-    }
-    ObjectRef query(const Guid&) override { return ObjectRef::share(this); }
-    std::uint32_t connect_events(const Guid&, EventSink&) override { return 1; }
-    void disconnect_events(std::uint32_t) override {}
-
-  private:
-    Value object(Role role) const {
-        return Value::object(ObjectRef::share(&all_[static_cast<int>(role)]));
-    }
-    Role role_;
-    FreeHost* all_;
-    double cells_;
-    Value block_ = Value::array(Array::grid(2, 1, {Value(), Value()}));
-};
-
-// ---- timing ---------------------------------------------------------------------------------
-
 struct Options {
     double min_time = 0.5;
     bool quick = false;
@@ -182,195 +84,101 @@ double thread_cpu_seconds() {
     FILETIME created, exited, kernel, user;
     GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
     auto seconds = [](const FILETIME& t) {
-        return static_cast<double>((static_cast<std::uint64_t>(t.dwHighDateTime) << 32) |
-                                   t.dwLowDateTime) *
+        return static_cast<double>((std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) *
                1e-7;
     };
     return seconds(kernel) + seconds(user);
 }
 
-std::string escaped(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
-    }
-    return out;
-}
-
-class Report {
-  public:
-    explicit Report(Options options) : options_(std::move(options)) {}
-
-    bool wanted(const std::string& name) const {
-        return options_.filter.empty() || name.find(options_.filter) != std::string::npos;
-    }
-
-    // Calls body once to warm up, then repeatedly until min_time has passed; records the mean
-    // per call in milliseconds, with counters from counters(iterations).
-    void run(const std::string& name, double cells, const std::function<void()>& body,
-             const std::function<std::vector<std::pair<std::string, double>>()>& counters) {
+// Runs body once to warm up, then until min_time has passed; prints the mean per call.
+void run(const Options& options, const std::string& name, double cells,
+         const std::function<void()>& body) {
+    static const char* separator = "";
+    if (!options.filter.empty() && name.find(options.filter) == std::string::npos) return;
+    body();
+    std::uint64_t iterations = 0;
+    const double cpu_start = thread_cpu_seconds();
+    const auto start = std::chrono::steady_clock::now();
+    double elapsed = 0;
+    do {
         body();
-        std::uint64_t iterations = 0;
-        const double cpu_start = thread_cpu_seconds();
-        const auto start = std::chrono::steady_clock::now();
-        double elapsed = 0;
-        do {
-            body();
-            ++iterations;
-            elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        } while (!options_.quick && elapsed < options_.min_time);
-        const double cpu = thread_cpu_seconds() - cpu_start;
-        const double n = static_cast<double>(iterations);
-        std::string entry =
-            "    {\"name\": \"" + escaped(name) + "\", \"run_name\": \"" + escaped(name) +
-            "\", \"run_type\": \"iteration\", \"iterations\": " + std::to_string(iterations) +
-            ", \"real_time\": " + number(elapsed / n * 1e3) +
-            ", \"cpu_time\": " + number(cpu / n * 1e3) +
-            ", \"time_unit\": \"ms\", \"cells\": " + number(cells) +
-            ", \"per_cell\": " + number(elapsed / n / cells);
-        for (const auto& [key, value] : counters())
-            entry += ", \"" + key + "\": " + number(value);
-        entry += "}";
-        entries_.push_back(entry);
-        std::fprintf(stderr, "%-40s %10.3f ms/call %8.3f us/cell\n", name.c_str(),
-                     elapsed / n * 1e3, elapsed / n / cells * 1e6);
-    }
-
-    void print() const {
-        SYSTEM_INFO info;
-        GetSystemInfo(&info);
-        std::printf(
-            "{\n  \"context\": {\"executable\": \"textbraid_com_bench\", \"num_cpus\": %lu, "
-            "\"library_build_type\": \"release\", \"host\": \"Wine, TextBraid.dll over "
-            "COM\"},\n  \"benchmarks\": [\n",
-            static_cast<unsigned long>(info.dwNumberOfProcessors));
-        for (std::size_t i = 0; i < entries_.size(); ++i)
-            std::printf("%s%s\n", entries_[i].c_str(), i + 1 < entries_.size() ? "," : "");
-        std::printf("  ]\n}\n");
-    }
-
-  private:
-    static std::string number(double v) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.9g", v);
-        return text;
-    }
-    Options options_;
-    std::vector<std::string> entries_;
-};
-
-// ---- benchmarks -----------------------------------------------------------------------------
-
-enum class Path { Com, Direct };
-
-const char* prefix(Path path) {
-    return path == Path::Com ? "COM_" : "WineDirect_";
+        ++iterations;
+        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    } while (!options.quick && elapsed < options.min_time);
+    const double n = static_cast<double>(iterations);
+    std::printf(
+        "%s    {\"name\": \"%s\", \"iterations\": %llu, \"real_time\": %.9g, "
+        "\"cpu_time\": %.9g, \"time_unit\": \"ms\", \"cells\": %.9g}",
+        separator, name.c_str(), static_cast<unsigned long long>(iterations), elapsed / n * 1e3,
+        (thread_cpu_seconds() - cpu_start) / n * 1e3, cells);
+    separator = ",\n";
+    std::fprintf(stderr, "%-36s %10.3f ms/call %8.3f us/cell\n", name.c_str(), elapsed / n * 1e3,
+                 elapsed / n / cells * 1e6);
 }
 
-// One formula over a workbook through the stand-in Excel's evaluator, TEXTBRAID called by path.
-void formula_bench(Report& report, Path path, const std::string& name, double cells,
-                   standin::WorkbookData book, const std::u16string& formula) {
-    const std::string full = prefix(path) + name;
-    if (!report.wanted(full)) return;
-    standin::Excel excel;
-    excel.open(std::move(book));
-    std::unique_ptr<Caller> caller;
-    com_ptr<IDispatch> application;
-    if (path == Path::Com) {
-        application = com_ptr<IDispatch>::adopt(dispatch_for(excel.application()));
-        caller = std::make_unique<ComCaller>(application.get());
-    } else {
-        caller = std::make_unique<DirectCaller>(excel.application());
+// Times `formula` over `book` through the stand-in's evaluator, with TEXTBRAID over COM (COM_)
+// and in-process (WineDirect_); with no formula, the server's share against the free host.
+void both_paths(const Options& options, const std::string& name, double cells,
+                standin::WorkbookData book, const std::u16string& formula) {
+    for (const bool over_com : {true, false}) {
+        standin::Excel excel;
+        excel.open(over_com ? standin::WorkbookData(book) : std::move(book));
+        std::vector<bench::FreeHost> free = bench::FreeHost::all(cells);
+        const ObjectRef application =
+            formula.empty() ? ObjectRef::share(&free[0]) : excel.application();
+        std::unique_ptr<ComFunction> com;
+        std::unique_ptr<TEXTBRAID> direct;
+        if (over_com) {
+            com_ptr<IDispatch> served = com_ptr<IDispatch>::adopt(dispatch_for(application));
+            com = std::make_unique<ComFunction>(served.get());
+        } else {
+            OnConnection(application, nullptr);
+            direct = std::make_unique<TEXTBRAID>(nullptr);
+        }
+        const Call call = [&](std::span<const Value> args) {
+            return com ? (*com)(args) : (*direct)(args);
+        };
+        const Value args[] = {Value::string(u""), Value::boolean(true), Value::boolean(false),
+                              Value::object(ObjectRef::share(&free[3]))};
+        auto body = [&] {
+            if (formula.empty()) {
+                call(args);
+            } else {
+                excel.evaluate(formula,
+                               [&](std::u16string_view, std::span<const Value> a, Value& out) {
+                                   out = call(a);
+                                   return true;
+                               });
+            }
+        };
+        run(options, (over_com ? "COM_" : "WineDirect_") + name, cells, body);
+        if (!over_com) OnDisconnection();
     }
-    auto resolver = [&](std::u16string_view, std::span<const Value> args, Value& out) {
-        out = caller->call(args);
-        return true;
-    };
-    std::size_t length = 0;
-    std::uint64_t calls = 0, runs = 0;
-    auto body = [&] {
-        excel.reset_counts();
-        const Value result = excel.evaluate(formula, resolver);
-        length = result.is_string() ? result.string_value().size() : 0;
-        calls += excel.total_calls();
-        ++runs;
-    };
-    report.run(full, cells, body, [&] {
-        return std::vector<std::pair<std::string, double>>{
-            {"result_chars", static_cast<double>(length)},
-            {"host_calls_per_cell",
-             static_cast<double>(calls) / static_cast<double>(runs) / cells}};
-    });
 }
 
-// TEXTBRAID("", TRUE, FALSE, range) against the free host, over COM or directly.
-void server_share_bench(Report& report, Path path, std::uint32_t n) {
-    const std::string full = std::string(prefix(path)) + "ServerShare/" + std::to_string(n);
-    if (!report.wanted(full)) return;
-    std::vector<FreeHost> objects;
-    objects.reserve(7);
-    for (int role = 0; role < 7; ++role)
-        objects.emplace_back(static_cast<FreeHost::Role>(role), objects.data(),
-                             static_cast<double>(n));
-    std::unique_ptr<Caller> caller;
-    com_ptr<IDispatch> application;
-    if (path == Path::Com) {
-        application = com_ptr<IDispatch>::adopt(dispatch_for(ObjectRef::share(&objects[0])));
-        caller = std::make_unique<ComCaller>(application.get());
-    } else {
-        caller = std::make_unique<DirectCaller>(ObjectRef::share(&objects[0]));
+void run_all(const Options& options) {
+    using Sizes = std::vector<std::uint32_t>;
+    const Sizes small = options.quick ? Sizes{10, 100} : Sizes{1, 1000, 10000, 30000};
+    const Sizes large = options.quick ? Sizes{10, 100} : Sizes{1000, 10000, 100000};
+    for (std::uint32_t n : large)
+        both_paths(options, "ServerShare/" + std::to_string(n), n, {}, u"");
+    for (std::uint32_t n : small) {
+        for (auto [fill, name] :
+             {std::pair{Fill::Text, "TextCells/"}, std::pair{Fill::Numbers, "NumberCells/"}})
+            both_paths(options, name + std::to_string(n), n, bench::column_book(n, fill),
+                       bench::column_formula(n, fill));
     }
-    const Value args[] = {Value::string(u""), Value::boolean(true), Value::boolean(false),
-                          Value::object(ObjectRef::share(&objects[3]))};
-    std::size_t length = 0;
-    report.run(
-        full, n,
-        [&] {
-            const Value result = caller->call(args);
-            length = result.is_string() ? result.string_value().size() : 0;
-        },
-        [&] {
-            return std::vector<std::pair<std::string, double>>{
-                {"result_chars", static_cast<double>(length)}};
+    for (std::uint32_t n : large) {
+        both_paths(options, "MostlyEmptyCells/" + std::to_string(n), n,
+                   bench::column_book(n, Fill::MostlyEmpty),
+                   bench::column_formula(n, Fill::MostlyEmpty));
+        both_paths(options, "WholeColumn/" + std::to_string(n), n,
+                   bench::column_book(n, Fill::MostlyEmpty), u"TEXTBRAID(\",\", TRUE, FALSE, A:A)");
+        run(options, "WineDirect_StoreAndRead/" + std::to_string(n), n, [n] {
+            standin::Excel excel;
+            excel.open(bench::column_book(n, Fill::Numbers));
+            excel.evaluate(u"SUM(A:A)");
         });
-}
-
-void run_all(Report& report, bool quick) {
-    const std::vector<std::uint32_t> small = quick ? std::vector<std::uint32_t>{10, 100}
-                                                   : std::vector<std::uint32_t>{1000, 10000, 30000};
-    const std::vector<std::uint32_t> large = quick
-                                                 ? std::vector<std::uint32_t>{10, 100}
-                                                 : std::vector<std::uint32_t>{1000, 10000, 100000};
-    for (Path path : {Path::Com, Path::Direct}) {
-        for (std::uint32_t n : large)
-            server_share_bench(report, path, n);
-        // Texts and numbers with the empty delimiter: 30,000 one-character items at most, since
-        // a longer result would not fit in a cell.
-        for (std::uint32_t n : small) {
-            const std::u16string formula = u"TEXTBRAID(\"\", TRUE, FALSE, A1:A" + rows(n) + u")";
-            formula_bench(report, path, "TextCells/" + std::to_string(n), n,
-                          column_book(n, Fill::Text), formula);
-            formula_bench(report, path, "NumberCells/" + std::to_string(n), n,
-                          column_book(n, Fill::Numbers), formula);
-        }
-        // Ranges of 1,000 to 100,000 cells that fit: one text in a hundred, empties skipped.
-        for (std::uint32_t n : large) {
-            formula_bench(report, path, "MostlyEmptyCells/" + std::to_string(n), n,
-                          column_book(n, Fill::MostlyEmpty),
-                          u"TEXTBRAID(\",\", TRUE, FALSE, A1:A" + rows(n) + u")");
-            // A whole column: only the used range (n rows) is walked.
-            formula_bench(report, path, "WholeColumn/" + std::to_string(n), n,
-                          column_book(n, Fill::MostlyEmpty), u"TEXTBRAID(\",\", TRUE, FALSE, A:A)");
-        }
-        // The limit probe near 32,767 characters: 33 items whose join is 330 characters (far),
-        // exactly 32,767 (under: it fits) or 32,768 (over: the limit message).
-        const std::u16string a = u"TEXTBRAID(\"\", TRUE, FALSE, A1:A33)";
-        formula_bench(report, path, "LimitProbe/far", 33, limit_book(767),
-                      u"TEXTBRAID(\"\", TRUE, FALSE, B1:B33)");
-        formula_bench(report, path, "LimitProbe/under", 33, limit_book(767), a);
-        formula_bench(report, path, "LimitProbe/over", 33, limit_book(768), a);
     }
 }
 
@@ -401,16 +209,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     int status = 0;
-    {
-        Report report(options);
-        try {
-            run_all(report, options.quick);
-        } catch (const tb::Failure& failure) {
-            std::fprintf(stderr, "failed: %s\n", failure.what());
-            status = 1;
-        }
-        report.print();
+    std::printf("{\"context\": {\"executable\": \"textbraid_com_bench\"},\n  \"benchmarks\": [\n");
+    try {
+        run_all(options);
+    } catch (const tb::Failure& failure) {
+        std::fprintf(stderr, "failed: %s\n", failure.what());
+        status = 1;
     }
+    std::printf("\n  ]\n}\n");
     server().unregister_server();
     CoUninitialize();
     return status;

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Regenerates the figures of docs/performance.md: builds the release tools and the Windows
+# harness, runs the native benchmark, the harness through the DLL under Wine, the stand-in Excel
+# application against the native command, the LibreOffice comparison, then writes the plot and
+# the generated tables (between the page's "figures" markers). About 15 minutes on 2 cores.
+#   scripts/performance.sh [OUT_DIR]        (default: build/performance; JSON files stay there)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=$(realpath -m "${1:-$root/build/performance}")
+mkdir -p "$out"
+cd "$root"
+
+cmake --preset release >/dev/null && cmake --build --preset release --target textbraid textbraid_bench
+cmake --preset mingw32 >/dev/null &&
+  cmake --build --preset mingw32 --target TextBraid AddinSetup xlstandin textbraid_com_bench
+
+build/release/tests/bench/textbraid_bench --benchmark_min_time=0.2 \
+  --benchmark_out="$out/native.json" --benchmark_out_format=json >/dev/null
+python3 tests/bench/compare.py build/release/tools/textbraid --out "$out/books" \
+  --json "$out/compare.json"
+
+# Under Wine: the harness, then the stand-in Excel application (the add-in installed as a user
+# would) against the native command on the same 100,000-cell workbook, alternately.
+wine_part() {
+  wine build/mingw32/tests/wine/com/textbraid_com_bench.exe --min-time=0.3 >"$out/com.json"
+  wine regsvr32 /s build/mingw32/server/com/TextBraid.dll
+  wine reg add 'HKCU\Software\Microsoft\Office\16.0\Excel\Options' /f >/dev/null
+  wine build/mingw32/installer/AddinSetup.exe kzTEXTBRAID.TEXTBRAID EXCEL 0
+  wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
+    /v LoadBehavior /t REG_DWORD /d 3 /f >/dev/null
+  local book="$out/books/joins-100000.xlsx" app=build/mingw32/tools/winexcel/xlstandin.exe
+  python3 -c "import sys; sys.path.insert(0, 'tests/bench'); import compare; \
+compare.join_book('$book', 25000, 4, [(1 + 500 * j, 500 * (j + 1)) for j in range(50)], \
+'TEXTBRAID(\",\",TRUE,FALSE,Data!A{top}:A{bottom})')"
+  wine "$app" calc "$book" >/dev/null  # warm-up
+  local best_app=999 best_native=999 t
+  for _ in 1 2 3; do
+    t=$( { /usr/bin/time -f %e wine "$app" calc "$book" >/dev/null; } 2>&1 | tail -1)
+    best_app=$(python3 -c "print(min($best_app, $t))")
+    t=$( { /usr/bin/time -f %e build/release/tools/textbraid calc "$book" >/dev/null; } 2>&1 | tail -1)
+    best_native=$(python3 -c "print(min($best_native, $t))")
+  done
+  echo "{\"app_100k_s\": $best_app, \"native_100k_s\": $best_native}" >"$out/app.json"
+}
+export out
+export -f wine_part
+scripts/with-wine.sh build/performance-wineprefix bash -c wine_part
+
+/usr/bin/python3 tests/bench/plot.py "$out/native.json" "$out/com.json" -o docs/performance.png
+/usr/bin/python3 scripts/performance_tables.py docs/performance.md "$out/native.json" \
+  "$out/com.json" --extra "$out/compare.json" "$out/app.json"
+echo "performance: figures written to docs/performance.md and docs/performance.png"
