@@ -12,10 +12,10 @@
 #include "standin/excel.h"
 #include "standin/number_format.h"
 #include "tests/support/case_book.h"
-#include "tests/wine/com/box_catcher.h"
 #include "tests/wine/com/com_host.h"
-#include "tests/wine/com/standin_dispatch.h"
 #include "tests/wine/com/support.h"
+#include "tools/winexcel/box_capture.h"
+#include "tools/winexcel/standin_dispatch.h"
 
 namespace tb::wine {
 namespace {
@@ -30,7 +30,7 @@ class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing
 
 TEST_P(FormulaCases, ThroughTheDllAsNatively) {
     const auto& [profile, c] = GetParam();
-    BoxCatcher catcher;
+    winexcel::BoxCapture capture;
     ComHost host(profile);
     EXPECT_EQ(host.connect_addin(), S_OK);
     const std::int64_t live = host.excel.live_objects();
@@ -46,13 +46,12 @@ TEST_P(FormulaCases, ThroughTheDllAsNatively) {
     EXPECT_EQ(narrow(shown(result)), narrow(c.expected)) << c.name;
     EXPECT_EQ(host.excel.live_objects(), live) << "stand-in objects left alive by the call";
     EXPECT_EQ(live_dispatch_objects(), wrappers) << "IDispatch wrappers left alive by the call";
-    ASSERT_EQ(catcher.boxes().size(), c.help_box ? 1u : 0u);
-    if (c.help_box) {
-        const CaughtBox& box = catcher.boxes()[0];
-        EXPECT_EQ(box.title, L"TEXTBRAID");
-        EXPECT_TRUE(box.text == reinterpret_cast<const wchar_t*>(TextBraidHelpText().c_str()));
-        EXPECT_TRUE(box.stop_icon);
-        EXPECT_EQ(box.visible_buttons, std::vector<int>{IDOK});
+    const std::vector<tools::BoxShown> boxes = capture.take();
+    ASSERT_EQ(boxes.size(), c.help_box ? 1u : 0u);
+    if (c.help_box) {  // shown modally, with its text intact, a stop icon and an OK button
+        EXPECT_EQ(boxes[0].title, u"TEXTBRAID");
+        EXPECT_TRUE(boxes[0].text == TextBraidHelpText());
+        EXPECT_EQ(boxes[0].style, kStopBoxStyle);
     }
     EXPECT_EQ(host.disconnect_addin(), S_OK);
 }
@@ -64,22 +63,8 @@ INSTANTIATE_TEST_SUITE_P(Legacy, FormulaCases,
                          ::testing::Combine(::testing::Values(Profile::Legacy),
                                             ::testing::ValuesIn(testing::formula_cases())));
 
-TEST(HelpBox, ShownModallyCapturedAndPhotographed) {
-    BoxCatcher catcher(L"help_box.bmp");
-    ComHost host;
-    ASSERT_EQ(host.connect_addin(), S_OK);
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\")")), u"#VALUE!");
-    ASSERT_EQ(catcher.boxes().size(), 1u);
-    const CaughtBox& box = catcher.boxes()[0];
-    EXPECT_EQ(box.title, L"TEXTBRAID");
-    EXPECT_TRUE(box.text == reinterpret_cast<const wchar_t*>(TextBraidHelpText().c_str()));
-    EXPECT_TRUE(box.stop_icon);
-    EXPECT_EQ(box.visible_buttons, std::vector<int>{IDOK});
-    EXPECT_TRUE(catcher.screenshot_saved());
-}
-
 TEST(Connection, LifecycleEventsAndUnloading) {
-    BoxCatcher catcher;
+    winexcel::BoxCapture capture;
     const std::int64_t wrappers = live_dispatch_objects();
     {
         ComHost host;
@@ -102,7 +87,7 @@ TEST(Connection, LifecycleEventsAndUnloading) {
         EXPECT_EQ(host.disconnect_addin(), S_OK);
         EXPECT_EQ(shown(host.evaluate(formula)), u"#VALUE!");
         EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
-        EXPECT_TRUE(catcher.boxes().empty());
+        EXPECT_TRUE(capture.take().empty());
         host.excel.add_new_workbook();
         EXPECT_EQ(events_delivered(), delivered + 2) << "the sink disconnected itself";
         // The sink is gone; the test's own references still hold the server.
