@@ -56,6 +56,8 @@ std::vector<FormulaCase> formula_cases() {
         {"whole column, empties ignored", u"TEXTBRAID(\",\", TRUE, FALSE, E:E)", u"tl,bl"},
         {"whole row, empties ignored", u"TEXTBRAID(\",\", TRUE, FALSE, 1:1)",
          u"a,b,tl,tr," + std::u16string(20000, u'x') + u",1234.5"},
+        {"whole sheet in both grids", u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!A:IV, E1:F1)",
+         u"other,tl,tr"},
         {"whole column, empties kept", u"TEXTBRAID(\",\", FALSE, FALSE, E:E)", limit},
         {"many empty cells, empty delimiter", u"TEXTBRAID(\"\", FALSE, FALSE, H1:H40000)", limit},
         {"delimiters just fit", u"LEN(TEXTBRAID(REPT(\"d\", 255), FALSE, FALSE, Z1:Z129))",
