@@ -22,10 +22,10 @@ import sys
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 
 
-def run(cmd, log, cwd=ROOT):
+def run(cmd, log, cwd=ROOT, timeout=None):
     try:
         return subprocess.run(cmd, cwd=cwd, stdout=log, stderr=subprocess.STDOUT,
-                              timeout=300).returncode
+                              timeout=timeout).returncode
     except subprocess.TimeoutExpired:
         return 124
 
@@ -48,10 +48,10 @@ def run_tests(build, exclude, log):
     for program in programs:
         minus = ":".join(skipped.get(program, []))
         failed |= run([program] + ([f"--gtest_filter=-{minus}"] if minus else []), log,
-                      cwd=pathlib.Path(program).parent)
+                      cwd=pathlib.Path(program).parent, timeout=600)
     if others:
-        failed |= run(["ctest", "--test-dir", str(build), "-R", "^(" + "|".join(others) + ")$"],
-                      log)
+        failed |= run(["ctest", "--test-dir", str(build), "--timeout", "600", "-R",
+                       "^(" + "|".join(others) + ")$"], log)
     return failed
 
 

@@ -16,6 +16,10 @@ logs="$build/fuzz-logs"
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 mkdir -p "$artifacts" "$logs"
+# Same inputs on every run: no corpus reloads (timing-dependent) and, where the system allows it,
+# no address randomisation (addresses reach the coverage through hashed containers).
+fixed=(setarch "$(uname -m)" -R)
+"${fixed[@]}" true 2>/dev/null || fixed=()
 
 fail() {
     echo "fuzz: $1 FAILED (log: $2)" >&2
@@ -40,8 +44,9 @@ for entry in fuzz_textbraid:3000 fuzz_installer:20000 fuzz_xlsx:6000; do
         fi
     fi
     mkdir -p "$scratch/$target"
-    "$bin" "$scratch/$target" "$here/corpus/$target" -seed=1 -runs="$runs" -timeout=60 \
-        -rss_limit_mb=2560 -artifact_prefix="$artifacts/$target-" -print_final_stats=1 \
+    "${fixed[@]}" "$bin" "$scratch/$target" "$here/corpus/$target" -seed=1 -runs="$runs" \
+        -reload=0 -timeout=60 -rss_limit_mb=2560 -artifact_prefix="$artifacts/$target-" \
+        -print_final_stats=1 \
         >"$log" 2>&1 || fail "$target" "$log"
     echo "fuzz: $target: $runs inputs from seed 1, no finding"
 done
