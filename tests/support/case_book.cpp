@@ -42,6 +42,8 @@ std::vector<FormulaCase> formula_cases() {
         {"row by row", u"TEXTBRAID(\"-\", TRUE, FALSE, E1:F2)", u"tl-tr-bl-br"},
         {"arguments in order", u"TEXTBRAID(\"+\", TRUE, FALSE, E2:F2, E1, \"z\")", u"bl+br+tl+z"},
         {"omitted item kept", u"TEXTBRAID(\",\", FALSE, FALSE, E1, , F1)", u"tl,,tr"},
+        {"formats, empties past the used range", u"TEXTBRAID(\"-\", FALSE, TRUE, E1:E6)",
+         u"tl-bl----"},
         {"omitted item skipped", u"TEXTBRAID(\",\", TRUE, FALSE, E1, , F1)", u"tl,tr"},
         {"nothing accepted", u"TEXTBRAID(\",\", TRUE, FALSE, H1:H5)", u""},
         {"long delimiter", u"TEXTBRAID(\" | \", TRUE, FALSE, E1:F2)", u"tl | tr | bl | br"},

@@ -121,6 +121,12 @@ TEST(TextBraidEntry, DisconnectedHostGivesValueErrorAndNoBox) {
     EXPECT_TRUE(host.boxes.empty());
 }
 
+TEST(TextBraidEntry, WholeSheetOfTheLargeGridIsCountedWithCountLarge) {
+    Host host;  // 17 billion cells: Count would overflow
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!1:1048576, E1)")),
+              u"other,tl");
+}
+
 TEST(Connection, LifecycleStates) {
     Excel excel;
     int sinks = 0;
