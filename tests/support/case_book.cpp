@@ -73,6 +73,7 @@ std::vector<FormulaCase> formula_cases() {
         {"error single cell", u"TEXTBRAID(\",\", TRUE, FALSE, E1, A4)", u"#DIV/0!"},
         // Formats and conversions.
         {"displayed text", u"TEXTBRAID(\",\", TRUE, TRUE, A2:C2)", u"1.50,1/2/2024,TRUE"},
+        {"use_formats omitted", u"TEXTBRAID(\",\", TRUE, , A2:B2)", u"1.5,45293"},
         {"raw values", u"TEXTBRAID(\",\", TRUE, FALSE, A2:C2)", u"1.5,45293,TRUE"},
         {"number formats", u"TEXTBRAID(\" \", TRUE, TRUE, J1:J3)", u"1,234.50 25% (3)"},
         {"values not cells ignore formats", u"TEXTBRAID(\",\", TRUE, TRUE, 1.5, TRUE, 1/4)",

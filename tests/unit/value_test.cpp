@@ -384,6 +384,7 @@ TEST(TextHelpers, TrimRemoveUpperCompare) {
     EXPECT_TRUE(iequals(u"Value2", u"VALUE2"));
     EXPECT_TRUE(iequals(u"", u""));
     EXPECT_FALSE(iequals(u"Value", u"Value2"));
+    EXPECT_FALSE(iequals(u"Value2", u"Value"));
     EXPECT_FALSE(iequals(u"ä", u"Ä"));  // ASCII only
     EXPECT_FALSE(iequals(u"@", u"`"));  // neighbours of the letter ranges stay apart
     EXPECT_FALSE(iequals(u"[", u"{"));
