@@ -1,6 +1,6 @@
 // Reads a fuzz input from the front, one small decision at a time. Past the end every read gives
-// 0, so any input decodes, and a short input picks the first choice everywhere. Seeds written by
-// make_corpus.py follow the same byte-by-byte reading order.
+// 0, so any input decodes, and a short input picks the first choice everywhere. The seeds under
+// corpus/ follow the same byte-by-byte reading order.
 #pragma once
 
 #include <cstddef>

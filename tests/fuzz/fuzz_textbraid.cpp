@@ -17,8 +17,6 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <optional>
@@ -535,41 +533,6 @@ class Model {
     std::size_t accepted_ = 0;
 };
 
-std::string Describe(const Value& v);
-
-// With TB_FUZZ_TRACE set, prints the decoded call (to read a reproducer).
-void Trace(bool legacy, const std::optional<WorkbookData>& book, std::span<const Arg> args) {
-    if (!std::getenv("TB_FUZZ_TRACE")) return;
-    std::fprintf(stderr, "profile %s\n", legacy ? "legacy" : "modern");
-    if (book) {
-        for (const auto& sheet : book->sheets) {
-            for (const auto& [key, cell] : sheet.cells) {
-                std::fprintf(stderr, "  %s!%s [%s] %s\n", tb::utf8(sheet.name).c_str(),
-                             tb::utf8(CellAddress(static_cast<std::uint32_t>(key >> 32),
-                                                  static_cast<std::uint32_t>(key & 0xFFFFFFFFu)))
-                                 .c_str(),
-                             tb::utf8(cell.format).c_str(), Describe(cell.value).c_str());
-            }
-        }
-    }
-    for (const Arg& arg : args) {
-        if (arg.ref) {
-            std::fprintf(stderr, "arg: %s!%s:%s\n", tb::utf8(kSheetNames[arg.ref->sheet]).c_str(),
-                         tb::utf8(CellAddress(arg.ref->top, arg.ref->left)).c_str(),
-                         tb::utf8(CellAddress(arg.ref->bottom, arg.ref->right)).c_str());
-        } else {
-            std::string detail;
-            try {
-                if (arg.value.is_object() && arg.value.object_value())
-                    detail = tb::utf8(tb::get(arg.value.object_value(), u"Address").string_value());
-            } catch (const tb::Failure& e) {
-                detail = e.what();
-            }
-            std::fprintf(stderr, "arg: %s %s\n", Describe(arg.value).c_str(), detail.c_str());
-        }
-    }
-}
-
 std::string Describe(const Value& v) {
     switch (v.kind()) {
         case Kind::String:
@@ -632,7 +595,6 @@ void Run(Input& in) {
         for (std::size_t i = 0; i < count; ++i)
             args.push_back(decoder.Argument());
     }
-    Trace(legacy, book, args);
     std::vector<Value> params;
     for (const Arg& arg : args)
         params.push_back(arg.value);
@@ -671,8 +633,6 @@ void Run(Input& in) {
     });
     Value result = function(params);
     excel.clear_faults();
-    if (std::getenv("TB_FUZZ_TRACE"))
-        std::fprintf(stderr, "result: %s, %d box(es)\n", Describe(result).c_str(), boxes);
     const bool faulted =
         faults > 0 || unknown || excel.calls(u"Range.Cells") - cells_before >= budget;
 

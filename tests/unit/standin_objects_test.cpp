@@ -1,5 +1,5 @@
 // The stand-in's object model, in both host profiles: every host operation the add-in relies
-// on, the instrumentation (call counts, live objects, injected faults) and the AppEvents source.
+// on, its live-object count and the AppEvents source.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -261,33 +261,6 @@ TEST_P(Objects, WorksheetOfARangeAndRangeOfAWorksheet) {
 
 // --- instrumentation -----------------------------------------------------------------------
 
-TEST(StandinInstrumentation, CountsEveryCallByOperation) {
-    Excel excel;
-    testing::open_sample(excel);
-    for (const auto& name : excel.operations())
-        EXPECT_EQ(excel.calls(name), 0u);
-    {
-        ObjectRef app = excel.application();
-        ObjectRef cell = excel.range(u"A1");
-        prop(cell, u"Value2");
-        prop(cell, u"");
-        prop(cell, u"VALUE");
-        prop(obj(cell, u"Cells"), u"Count");
-        const Value f = Value::string(u"1");
-        call(app, u"Evaluate", std::span<const Value>(&f, 1));
-        get(app, u"Evaluate", std::span<const Value>(&f, 1));
-    }
-    EXPECT_EQ(excel.calls(u"Range.Value2"), 1u);
-    EXPECT_EQ(excel.calls(u"Range.Value"), 2u);
-    EXPECT_EQ(excel.calls(u"Range.Cells"), 1u);
-    EXPECT_EQ(excel.calls(u"Range.Count"), 1u);
-    EXPECT_EQ(excel.calls(u"Application.Evaluate"), 2u);
-    EXPECT_EQ(excel.total_calls(), 7u);
-    EXPECT_THROW(excel.calls(u"Range.Nothing"), Failure);
-    excel.reset_counts();
-    EXPECT_EQ(excel.total_calls(), 0u);
-}
-
 TEST(StandinInstrumentation, LiveObjectsReturnToTheBaseline) {
     auto excel = std::make_unique<Excel>();
     testing::open_sample(*excel);
@@ -309,29 +282,6 @@ TEST(StandinInstrumentation, LiveObjectsReturnToTheBaseline) {
     excel.reset();
     EXPECT_EQ(describe(prop(kept, u"Value2")), "num:1");
     kept.reset();
-}
-
-TEST(StandinInstrumentation, InjectedFaultsAndUnknownMembers) {
-    Excel excel;
-    testing::open_sample(excel);
-    ObjectRef cell = excel.range(u"A1");
-    prop(cell, u"Value2");
-    excel.fail_call(u"Range.Value2", 2, hr::out_of_memory);  // the 2nd call from now
-    EXPECT_EQ(failure_of([&] { prop(cell, u"Value2"); }), hr::ok);
-    EXPECT_EQ(failure_of([&] { prop(cell, u"Value2"); }), hr::out_of_memory);
-    EXPECT_EQ(failure_of([&] { prop(cell, u"Value2"); }), hr::ok);  // once only
-    EXPECT_EQ(excel.calls(u"Range.Value2"), 4u);                    // failed calls count
-    excel.fail_call(u"Application.Workbooks", 1);
-    EXPECT_EQ(failure_of([&] { prop(excel.application(), u"Workbooks"); }), hr::fail);
-
-    excel.make_unknown(u"range.text");
-    EXPECT_EQ(failure_of([&] { prop(cell, u"Text"); }), hr::unknown_name);
-    EXPECT_EQ(excel.calls(u"Range.Text"), 1u);
-    excel.fail_call(u"Range.Text", 1);
-    excel.clear_faults();
-    EXPECT_EQ(describe(prop(cell, u"Text")), "str:1");
-    EXPECT_THROW(excel.fail_call(u"Range.Nothing", 1), Failure);
-    EXPECT_THROW(excel.fail_call(u"Range.Text", 0), Failure);
 }
 
 // --- events --------------------------------------------------------------------------------

@@ -1,5 +1,5 @@
-// Builds zip archives and small .xlsx packages in memory for the reader's tests, with the
-// offsets of their records so tests can corrupt them on purpose.
+// Builds small .xlsx packages in memory for the reader's tests, so that a test can change or
+// drop one part.
 #pragma once
 
 #include <zlib.h>
@@ -26,19 +26,6 @@ inline void put32(std::vector<std::uint8_t>& b, std::uint32_t v) {
     put16(b, v & 0xFFFF);
     put16(b, v >> 16);
 }
-inline void set16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    b[at] = static_cast<std::uint8_t>(v & 0xFF);
-    b[at + 1] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-}
-inline void set32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-    set16(b, at, v & 0xFFFF);
-    set16(b, at + 2, v >> 16);
-}
-inline std::uint32_t get32(const std::vector<std::uint8_t>& b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8) | (b[at + 2] << 16)) |
-           (static_cast<std::uint32_t>(b[at + 3]) << 24);
-}
-
 inline std::string raw_deflate(const std::string& in) {
     z_stream z{};
     if (deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -91,14 +78,6 @@ inline std::vector<std::uint8_t> make_zip(const std::vector<ZipPart>& parts) {
     put32(out, static_cast<std::uint32_t>(central.size())), put32(out, cd_offset);
     put16(out, 0);
     return out;
-}
-
-// Offsets into an archive from make_zip.
-inline std::size_t eocd_offset(const std::vector<std::uint8_t>& zip) {
-    return zip.size() - 22;
-}
-inline std::size_t central_offset(const std::vector<std::uint8_t>& zip) {
-    return get32(zip, eocd_offset(zip) + 16);
 }
 
 inline const char* const ns_main = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";

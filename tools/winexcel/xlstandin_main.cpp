@@ -23,11 +23,11 @@
 #include "server/com/bridge.h"
 #include "standin/excel.h"
 #include "standin/xlsx/xlsx_reader.h"
-#include "tests/wine/com/standin_dispatch.h"
 #include "tools/command_line.h"
 #include "tools/output.h"
 #include "tools/winexcel/addins.h"
 #include "tools/winexcel/box_capture.h"
+#include "tools/winexcel/standin_dispatch.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "tests/wine/com/com_host.h"
 
 #include "tests/support/case_book.h"
-#include "tests/wine/com/standin_dispatch.h"
 #include "tests/wine/com/support.h"
 #include "tools/output.h"
+#include "tools/winexcel/standin_dispatch.h"
 
 namespace tb::wine {
 

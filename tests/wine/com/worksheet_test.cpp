@@ -12,10 +12,10 @@
 #include "standin/excel.h"
 #include "standin/number_format.h"
 #include "tests/support/case_book.h"
-#include "tests/wine/com/box_catcher.h"
 #include "tests/wine/com/com_host.h"
-#include "tests/wine/com/standin_dispatch.h"
 #include "tests/wine/com/support.h"
+#include "tools/winexcel/box_capture.h"
+#include "tools/winexcel/standin_dispatch.h"
 
 namespace tb::wine {
 namespace {
@@ -30,7 +30,7 @@ class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing
 
 TEST_P(FormulaCases, ThroughTheDllAsNatively) {
     const auto& [profile, c] = GetParam();
-    BoxCatcher catcher;
+    winexcel::BoxCapture capture;
     ComHost host(profile);
     EXPECT_EQ(host.connect_addin(), S_OK);
     const std::int64_t live = host.excel.live_objects();
@@ -46,13 +46,12 @@ TEST_P(FormulaCases, ThroughTheDllAsNatively) {
     EXPECT_EQ(narrow(shown(result)), narrow(c.expected)) << c.name;
     EXPECT_EQ(host.excel.live_objects(), live) << "stand-in objects left alive by the call";
     EXPECT_EQ(live_dispatch_objects(), wrappers) << "IDispatch wrappers left alive by the call";
-    ASSERT_EQ(catcher.boxes().size(), c.help_box ? 1u : 0u);
-    if (c.help_box) {
-        const CaughtBox& box = catcher.boxes()[0];
-        EXPECT_EQ(box.title, L"TEXTBRAID");
-        EXPECT_TRUE(box.text == reinterpret_cast<const wchar_t*>(TextBraidHelpText().c_str()));
-        EXPECT_TRUE(box.stop_icon);
-        EXPECT_EQ(box.visible_buttons, std::vector<int>{IDOK});
+    const std::vector<tools::BoxShown> boxes = capture.take();
+    ASSERT_EQ(boxes.size(), c.help_box ? 1u : 0u);
+    if (c.help_box) {  // shown modally, with its text intact, a stop icon and an OK button
+        EXPECT_EQ(boxes[0].title, u"TEXTBRAID");
+        EXPECT_TRUE(boxes[0].text == TextBraidHelpText());
+        EXPECT_EQ(boxes[0].style, kStopBoxStyle);
     }
     EXPECT_EQ(host.disconnect_addin(), S_OK);
 }
@@ -64,22 +63,8 @@ INSTANTIATE_TEST_SUITE_P(Legacy, FormulaCases,
                          ::testing::Combine(::testing::Values(Profile::Legacy),
                                             ::testing::ValuesIn(testing::formula_cases())));
 
-TEST(HelpBox, ShownModallyCapturedAndPhotographed) {
-    BoxCatcher catcher(L"help_box.bmp");
-    ComHost host;
-    ASSERT_EQ(host.connect_addin(), S_OK);
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\")")), u"#VALUE!");
-    ASSERT_EQ(catcher.boxes().size(), 1u);
-    const CaughtBox& box = catcher.boxes()[0];
-    EXPECT_EQ(box.title, L"TEXTBRAID");
-    EXPECT_TRUE(box.text == reinterpret_cast<const wchar_t*>(TextBraidHelpText().c_str()));
-    EXPECT_TRUE(box.stop_icon);
-    EXPECT_EQ(box.visible_buttons, std::vector<int>{IDOK});
-    EXPECT_TRUE(catcher.screenshot_saved());
-}
-
 TEST(Connection, LifecycleEventsAndUnloading) {
-    BoxCatcher catcher;
+    winexcel::BoxCapture capture;
     const std::int64_t wrappers = live_dispatch_objects();
     {
         ComHost host;
@@ -102,7 +87,7 @@ TEST(Connection, LifecycleEventsAndUnloading) {
         EXPECT_EQ(host.disconnect_addin(), S_OK);
         EXPECT_EQ(shown(host.evaluate(formula)), u"#VALUE!");
         EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
-        EXPECT_TRUE(catcher.boxes().empty());
+        EXPECT_TRUE(capture.take().empty());
         host.excel.add_new_workbook();
         EXPECT_EQ(events_delivered(), delivered + 2) << "the sink disconnected itself";
         // The sink is gone; the test's own references still hold the server.
@@ -196,75 +181,6 @@ TEST(HostFailures, ReportedThroughExcepInfo) {
             << utf8(operation);
         EXPECT_EQ(host.excel.live_objects(), live);
     }
-}
-
-// Argument kinds that Automation clients send besides what the stand-in's evaluator produces.
-TEST(ArgumentKinds, ByReferenceNullAndUnusualArrays) {
-    ComHost host;
-    ASSERT_EQ(host.connect_addin(), S_OK);
-    auto text = [](const wchar_t* s) {
-        com::unique_variant v;
-        v.get()->vt = VT_BSTR;
-        v.get()->bstrVal = s ? SysAllocString(s) : nullptr;
-        return v;
-    };
-    auto boolean = [](bool b) {
-        com::unique_variant v;
-        v.get()->vt = VT_I2;  // 1 or 0 as a 16-bit integer
-        v.get()->iVal = b ? 1 : 0;
-        return v;
-    };
-    // A 2-D array with lower bounds 0 and 5 holding a nested array in one element.
-    auto grid = [] {
-        SAFEARRAYBOUND bounds[2] = {{2, 0}, {2, 5}};
-        SAFEARRAY* a = SafeArrayCreate(VT_VARIANT, 2, bounds);
-        const wchar_t* texts[2][2] = {{L"p", L"q"}, {L"r", L"s"}};
-        for (LONG i = 0; i < 2; ++i)
-            for (LONG j = 0; j < 2; ++j) {
-                LONG at[2] = {i, 5 + j};
-                VARIANT v;
-                v.vt = VT_BSTR;
-                v.bstrVal = SysAllocString(texts[i][j]);
-                SafeArrayPutElement(a, at, &v);
-                VariantClear(&v);
-            }
-        com::unique_variant v;
-        v.get()->vt = VT_ARRAY | VT_VARIANT;
-        v.get()->parray = a;
-        return v;
-    };
-    VARIANT by_reference_target;
-    VariantInit(&by_reference_target);
-    by_reference_target.vt = VT_BSTR;
-    by_reference_target.bstrVal = SysAllocString(L"ref");
-
-    std::vector<com::unique_variant> args;  // right to left
-    args.push_back(grid());
-    com::unique_variant by_reference;
-    by_reference.get()->vt = VT_BYREF | VT_VARIANT;
-    by_reference.get()->pvarVal = &by_reference_target;
-    args.push_back(std::move(by_reference));
-    args.push_back(boolean(false));
-    args.push_back(boolean(true));
-    args.push_back(text(nullptr));  // a null BSTR: the empty delimiter
-    Value result;
-    EXPECT_EQ(host.invoke(args, result), S_OK);
-    EXPECT_EQ(shown(result), u"refpqrs");
-    VariantClear(&by_reference_target);
-
-    // An object passed as VT_UNKNOWN is asked for IDispatch; a null object is no range.
-    std::vector<com::unique_variant> unknown_args;
-    {
-        com::unique_variant range;
-        range.get()->vt = VT_UNKNOWN;
-        range.get()->punkVal = dispatch_for(host.excel.range(u"E1:F1"));
-        unknown_args.push_back(std::move(range));
-        unknown_args.push_back(boolean(false));
-        unknown_args.push_back(boolean(true));
-        unknown_args.push_back(text(L"/"));
-    }
-    EXPECT_EQ(host.invoke(unknown_args, result), S_OK);
-    EXPECT_EQ(shown(result), u"tl/tr");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tests/wine/com/standin_dispatch.h"
+#include "tools/winexcel/standin_dispatch.h"
 
 #include <ocidl.h>
 #include <olectl.h>
