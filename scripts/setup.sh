@@ -2,8 +2,9 @@
 # Installs the Debian packages a job needs.
 #   scripts/setup.sh run    what the main job (scripts/run.sh) needs: the compilers, Wine, a display
 #   scripts/setup.sh        the same plus what the tests need (scripts/test.sh): the test and
-#                           benchmark libraries, clang for the fuzz targets, LibreOffice and
-#                           openpyxl for the oracle tests, zip for the release package
+#                           benchmark libraries, clang for the fuzz targets, zip for the
+#                           release package, LibreOffice and matplotlib for the benchmarks'
+#                           comparison and plot (scripts/performance.sh)
 # Idempotent: packages already present are left alone; safe to run on every invocation.
 set -euo pipefail
 
@@ -22,7 +23,7 @@ test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zip unzip
   xauth x11-apps netpbm
-  libreoffice-calc-nogui python3-openpyxl python3-matplotlib time
+  libreoffice-calc-nogui python3-matplotlib time
 )
 
 case "${1:-test}" in
