@@ -1,8 +1,7 @@
 // "WScript.Shell" for the Wine test prefix: Wine's own shell object with what the installer relies
 // on and Wine lacks added over the registry API: RegDelete (Wine answers E_NOTIMPL), and RegRead
 // of a key that exists without a default value answering an empty text (Wine fails as if the key
-// were absent). Everything else is Wine's own. regsvr32 puts it under the ProgID; /u gives the
-// ProgID back to Wine's own class.
+// were absent). regsvr32 puts it under the ProgID; /u gives the ProgID back to Wine's own class.
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -11,74 +10,41 @@
 
 namespace {
 
-// Wine's own shell class, which this one wraps.
 constexpr CLSID kWineShell = {
     0x72c24dd5, 0xd70a, 0x438b, {0x8a, 0x42, 0x98, 0x42, 0x4b, 0x88, 0xaf, 0xb8}};
 constexpr wchar_t kClsidText[] = L"{16E29E89-DCE1-482B-B95A-86E1D68E0C66}";
 constexpr DISPID kRegDelete = 0x40000001;
-HINSTANCE g_module = nullptr;
 
-// Opens the key of "HKEY_CURRENT_USER\<key>\<name>" (name empty: the key itself); the answer is
-// the registry's status.
-LSTATUS OpenKey(const std::wstring& path, REGSAM access, HKEY* key, std::wstring* name) {
-    const std::wstring root = L"HKEY_CURRENT_USER\\";
-    const std::size_t last = path.rfind(L'\\');
-    if (path.compare(0, root.size(), root) != 0 || last < root.size())
+// On "HKEY_CURRENT_USER\<key>\<name>": deletes the value (the registry's answer), or reads the
+// key itself (name empty) and answers 1 when it exists without a default value.
+LSTATUS OnRegistry(const std::wstring& path, bool remove) {
+    const std::size_t root = 18, last = path.rfind(L'\\');  // "HKEY_CURRENT_USER\"
+    if (path.compare(0, root, L"HKEY_CURRENT_USER\\") != 0 || last < root)
         return ERROR_INVALID_PARAMETER;
-    *name = path.substr(last + 1);
-    return RegOpenKeyExW(HKEY_CURRENT_USER, path.substr(root.size(), last - root.size()).c_str(), 0,
-                         access, key);
-}
-
-// A key path (ending in "\") whose key exists but has no default value.
-bool KeyWithoutDefault(const std::wstring& path) {
+    const std::wstring name = path.substr(last + 1);
     HKEY key = nullptr;
-    std::wstring name;
-    if (OpenKey(path, KEY_QUERY_VALUE, &key, &name) != ERROR_SUCCESS) return false;
-    const LSTATUS status = RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, nullptr);
+    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, path.substr(root, last - root).c_str(), 0,
+                                   remove ? KEY_SET_VALUE : KEY_QUERY_VALUE, &key);
+    if (status != ERROR_SUCCESS) return status;
+    status = remove ? RegDeleteValueW(key, name.c_str())
+                    : RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, nullptr);
     RegCloseKey(key);
-    return name.empty() && status == ERROR_FILE_NOT_FOUND;
-}
-
-// Deletes a value; a failure comes back as the platform's shell raises it: DISP_E_EXCEPTION with
-// the HRESULT of the registry's answer.
-HRESULT RegDelete(const std::wstring& path, EXCEPINFO* exception) {
-    HKEY key = nullptr;
-    std::wstring name;
-    LSTATUS status = OpenKey(path, KEY_SET_VALUE, &key, &name);
-    if (status == ERROR_SUCCESS) {
-        status = RegDeleteValueW(key, name.c_str());
-        RegCloseKey(key);
-    }
-    if (status == ERROR_SUCCESS) return S_OK;
-    if (exception) {
-        *exception = EXCEPINFO{};
-        exception->scode = HRESULT_FROM_WIN32(static_cast<DWORD>(status));
-    }
-    return DISP_E_EXCEPTION;
+    return remove ? status : name.empty() && status == ERROR_FILE_NOT_FOUND;
 }
 
 class Shell final : public IDispatch {
   public:
     explicit Shell(IDispatch* inner) : inner_(inner) {}
     virtual ~Shell() { inner_->Release(); }
-
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IDispatch))
-            return E_NOINTERFACE;
-        *out = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
+        *out = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ? this : nullptr;
+        return *out ? AddRef(), S_OK : E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&refs_));
-    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
     ULONG STDMETHODCALLTYPE Release() override {
         const LONG left = InterlockedDecrement(&refs_);
         if (left == 0) delete this;
-        return static_cast<ULONG>(left);
+        return ULONG(left);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         return inner_->GetTypeInfoCount(count);
@@ -88,10 +54,7 @@ class Shell final : public IDispatch {
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                                             DISPID* ids) override {
-        if (names && ids && count == 1 && lstrcmpiW(names[0], L"RegDelete") == 0) {
-            ids[0] = kRegDelete;
-            return S_OK;
-        }
+        if (count == 1 && lstrcmpiW(names[0], L"RegDelete") == 0) return *ids = kRegDelete, S_OK;
         const HRESULT hr = inner_->GetIDsOfNames(riid, names, count, lcid, ids);
         if (SUCCEEDED(hr) && count == 1 && lstrcmpiW(names[0], L"RegRead") == 0) regRead_ = ids[0];
         return hr;
@@ -103,12 +66,16 @@ class Shell final : public IDispatch {
         VariantInit(&path);
         if ((id == kRegDelete || id == regRead_) && params && params->cArgs == 1)
             VariantChangeType(&path, &params->rgvarg[0], 0, VT_BSTR);
-        const std::wstring text = path.vt == VT_BSTR
-                                      ? std::wstring(path.bstrVal, SysStringLen(path.bstrVal))
-                                      : std::wstring();
+        const std::wstring text(path.vt == VT_BSTR ? path.bstrVal : L"");
         VariantClear(&path);
-        if (id == kRegDelete) return RegDelete(text, exception);
-        if (id == regRead_ && result && KeyWithoutDefault(text)) {
+        if (id == kRegDelete) {  // a failure comes back as the platform's shell raises it
+            const LSTATUS status = OnRegistry(text, true);
+            if (status == ERROR_SUCCESS) return S_OK;
+            if (exception)
+                *exception = EXCEPINFO{}, exception->scode = HRESULT_FROM_WIN32(DWORD(status));
+            return DISP_E_EXCEPTION;
+        }
+        if (id == regRead_ && result && OnRegistry(text, false) == 1) {
             result->vt = VT_BSTR;
             result->bstrVal = SysAllocString(L"");
             return S_OK;
@@ -125,20 +92,14 @@ class Shell final : public IDispatch {
 class Factory final : public IClassFactory {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IClassFactory))
-            return E_NOINTERFACE;
-        *out = static_cast<IClassFactory*>(this);
-        return S_OK;
+        *out =
+            IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory) ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        *out = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        IDispatch* inner = nullptr;
+    HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID riid, void** out) override {
+        IDispatch* inner = nullptr;  // never aggregated: COM creates it for AddinSetup alone
         HRESULT hr = CoCreateInstance(kWineShell, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                       reinterpret_cast<void**>(&inner));
         if (FAILED(hr)) return hr;
@@ -148,45 +109,36 @@ class Factory final : public IClassFactory {
         return hr;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-};
-
-Factory g_factory;
+} g_factory;
 
 }  // namespace
 
-extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID, REFIID riid, void** out) {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE
+    DllGetClassObject(REFCLSID, REFIID riid, void** out) {
     return g_factory.QueryInterface(riid, out);
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return S_FALSE;
-}
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) g_module = instance;
-    return TRUE;
-}
-
-extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
     wchar_t path[MAX_PATH];
-    GetModuleFileNameW(g_module, path, MAX_PATH);
+    HMODULE self = nullptr;
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&g_factory), &self);
+    GetModuleFileNameW(self, path, MAX_PATH);
     const std::wstring server = std::wstring(L"CLSID\\") + kClsidText + L"\\InprocServer32";
     const auto set = [](const std::wstring& key, const wchar_t* name, const std::wstring& value) {
         return RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), name, REG_SZ, value.c_str(),
-                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+                               DWORD((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
     };
-    const bool ok = set(server, nullptr, path) == ERROR_SUCCESS &&
-                    set(server, L"ThreadingModel", L"Apartment") == ERROR_SUCCESS &&
-                    set(L"WScript.Shell\\CLSID", nullptr, kClsidText) == ERROR_SUCCESS;
+    const bool ok = set(server, nullptr, path) && set(server, L"ThreadingModel", L"Apartment") &&
+                    set(L"WScript.Shell\\CLSID", nullptr, kClsidText);
     return ok ? S_OK : E_FAIL;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
+extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllUnregisterServer() {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + kClsidText).c_str());
     HMODULE wshom = LoadLibraryW(L"wshom.ocx");
     const auto reregister = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(wshom ? GetProcAddress(wshom, "DllRegisterServer") : nullptr));
-    const HRESULT hr = reregister ? reregister() : E_FAIL;
-    if (wshom) FreeLibrary(wshom);
-    return hr;
+    return reregister ? reregister() : E_FAIL;
 }
