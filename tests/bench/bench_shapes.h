@@ -26,15 +26,15 @@ inline const Shape shapes[] = {
 };
 
 // A host whose column of n cells all hold "t" and whose every evaluation answers 1; it hands out
-// seven fixed objects ([0] the Application, [3] the column). What remains is the server's time.
+// eight fixed objects ([0] the Application, [3] the column). What remains is the server's time.
 class FreeHost final : public HostObject {
   public:
-    enum Role { Application, Workbooks, Sheet, Range, Rows, Columns, Cell };
+    enum Role { Application, Workbooks, Sheet, Range, Rows, Columns, Cell, Areas };
     FreeHost(Role role, FreeHost* all, double cells) : role_(role), all_(all), cells_(cells) {}
     static std::vector<FreeHost> all(double cells) {
         std::vector<FreeHost> objects;
-        objects.reserve(7);
-        for (int role = 0; role < 7; ++role)
+        objects.reserve(8);
+        for (int role = 0; role < 8; ++role)
             objects.emplace_back(static_cast<Role>(role), objects.data(), cells);
         return objects;
     }
@@ -45,9 +45,12 @@ class FreeHost final : public HostObject {
         auto object = [&](Role r) { return Value::object(ObjectRef::share(&all_[r])); };
         if (is(u"Evaluate")) return Value::number(1);
         if (is(u"Workbooks")) return object(Workbooks);
-        if (is(u"Item") || is(u"Worksheets") || is(u"Worksheet")) return object(Sheet);
+        if (is(u"Item")) return object(role_ == Areas ? Range : Sheet);
+        if (is(u"Worksheets") || is(u"Worksheet")) return object(Sheet);
+        if (is(u"Areas")) return object(Areas);
         if (is(u"Count") || is(u"CountLarge"))
-            return Value::number(role_ == Workbooks || role_ == Columns ? 1 : cells_);
+            return Value::number(role_ == Workbooks || role_ == Columns || role_ == Areas ? 1
+                                                                                          : cells_);
         if (is(u"Cells")) return object(role_ == Range ? Cell : Range);
         if (is(u"Rows")) return object(Rows);
         if (is(u"Columns")) return object(Columns);

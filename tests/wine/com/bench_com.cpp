@@ -22,13 +22,14 @@
 namespace tb::wine {
 namespace {
 
-double thread_cpu_seconds() {
-    FILETIME times[4];
-    GetThreadTimes(GetCurrentThread(), &times[0], &times[1], &times[2], &times[3]);
-    double seconds = 0;
-    for (const FILETIME& t : {times[2], times[3]})  // kernel and user time
-        seconds += double((std::uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) * 1e-7;
-    return seconds;
+// This thread's kernel and user time in 100 ns ticks (whole numbers: no x87 excess precision).
+std::uint64_t thread_cpu_ticks() {
+    FILETIME t[4];
+    GetThreadTimes(GetCurrentThread(), &t[0], &t[1], &t[2], &t[3]);
+    auto ticks = [](const FILETIME& f) {
+        return std::uint64_t{f.dwHighDateTime} << 32 | f.dwLowDateTime;
+    };
+    return ticks(t[2]) + ticks(t[3]);
 }
 
 void time_case(const bench::Shape& shape, std::uint32_t n, bool over_com, double min_time) {
@@ -52,7 +53,7 @@ void time_case(const bench::Shape& shape, std::uint32_t n, bool over_com, double
     };
     c.once(call);
     std::uint64_t calls = 0;
-    const double cpu_start = thread_cpu_seconds();
+    const std::uint64_t cpu_start = thread_cpu_ticks();
     const auto start = std::chrono::steady_clock::now();
     double elapsed = 0;
     for (; calls == 0 || elapsed < min_time; ++calls) {
@@ -66,7 +67,7 @@ void time_case(const bench::Shape& shape, std::uint32_t n, bool over_com, double
         "%s    {\"name\": \"%s\", \"iterations\": %llu, \"real_time\": %.9g, "
         "\"cpu_time\": %.9g, \"time_unit\": \"ms\", \"cells\": %u}",
         separator, name.c_str(), static_cast<unsigned long long>(calls), ms,
-        (thread_cpu_seconds() - cpu_start) / double(calls) * 1e3, n);
+        double(thread_cpu_ticks() - cpu_start) / double(calls) * 1e-4, n);
     separator = ",\n";
     std::fprintf(stderr, "%-30s %10.3f ms/call %8.3f us/cell\n", name.c_str(), ms, ms * 1e3 / n);
     if (direct) OnDisconnection();
