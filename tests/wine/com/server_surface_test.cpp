@@ -1,11 +1,15 @@
-// The server seen from a client: activation by ProgID, the method's dispatch identifier, clean
-// status codes for bad calls, and when the DLL may be unloaded.
+// The server seen from a client (registered by the worksheet tests' environment): activation by
+// ProgID, dispatch identifiers, clean status codes for bad calls, when the DLL may be unloaded;
+// and the VARIANT <-> value bridge on the real automation runtime with what clients send
+// (by-reference, null BSTRs and objects, VT_UNKNOWN, any arrays) and the round trip back out.
 #include <gtest/gtest.h>
 
 #include <ocidl.h>
 
+#include <string>
 #include <vector>
 
+#include "server/com/bridge.h"
 #include "server/com/com_util.h"
 #include "server/com/textbraid_h.h"
 #include "tests/wine/com/support.h"
@@ -17,70 +21,41 @@ using com::com_ptr;
 
 constexpr DISPID kDispidTextBraid = 0x60030004;
 
-class ServerSurface : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        CoInitialize(nullptr);
-        ASSERT_TRUE(server().module);
-        ASSERT_EQ(server().register_server(), S_OK);
-    }
-    static void TearDownTestSuite() {
-        CoFreeUnusedLibraries();
-        EXPECT_EQ(server().unregister_server(), S_OK);
-        CoUninitialize();
-    }
-};
+DISPID id_of(IDispatch* object, const wchar_t* member, HRESULT expected = S_OK) {
+    DISPID id = DISPID_UNKNOWN;
+    LPOLESTR name = const_cast<LPOLESTR>(member);
+    EXPECT_EQ(object->GetIDsOfNames(IID_NULL, &name, 1, 1033, &id), expected);
+    return id;
+}
 
-TEST_F(ServerSurface, ActivationByProgIdAndTheMethodsDispatchId) {
-    struct Class {
-        const wchar_t* progid;
-        const CLSID& clsid;
-        const IID& iid;
-    };
-    for (const Class& c :
-         {Class{L"kzTEXTBRAID.TEXTBRAID", CLSID_TEXTBRAID, IID__TEXTBRAID},
-          Class{L"kzTEXTBRAID.ConnectExcel", CLSID_ConnectExcel, IID__ConnectExcel},
-          Class{L"kzTEXTBRAID.CExcelEvents", CLSID_CExcelEvents, IID__CExcelEvents}}) {
-        SCOPED_TRACE(std::string(c.progid, c.progid + wcslen(c.progid)));
+TEST(ServerSurface, ActivationByProgIdAndTheMethodsDispatchId) {
+    // The worksheet tests find TEXTBRAID by its own spelling; names are case-insensitive.
+    for (auto [progid, expected_clsid, iid, member, id] :
+         {std::tuple{L"kzTEXTBRAID.TEXTBRAID", &CLSID_TEXTBRAID, &IID__TEXTBRAID, L"textbraid",
+                     kDispidTextBraid},
+          {L"kzTEXTBRAID.ConnectExcel", &CLSID_ConnectExcel, &IID__ConnectExcel,
+           L"OnStartupComplete", 4},
+          {L"kzTEXTBRAID.CExcelEvents", &CLSID_CExcelEvents, &IID__CExcelEvents, nullptr, 0}}) {
+        SCOPED_TRACE(progid);
         CLSID clsid{};
-        ASSERT_EQ(CLSIDFromProgID(c.progid, &clsid), S_OK);
-        EXPECT_TRUE(IsEqualCLSID(clsid, c.clsid));
+        ASSERT_EQ(CLSIDFromProgID(progid, &clsid), S_OK);
+        EXPECT_TRUE(IsEqualCLSID(clsid, *expected_clsid));
         com_ptr<IDispatch> object;
         ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                    object.put_void()),
                   S_OK);
         com_ptr<IUnknown> as_default;
-        EXPECT_EQ(object->QueryInterface(c.iid, as_default.put_void()), S_OK);
+        EXPECT_EQ(object->QueryInterface(*iid, as_default.put_void()), S_OK);
         UINT count = 0;
         EXPECT_EQ(object->GetTypeInfoCount(&count), S_OK);
         EXPECT_EQ(count, 1u);
         EXPECT_EQ(server().can_unload_now(), S_FALSE);
+        EXPECT_TRUE(!member || id_of(object.get(), member) == id);
+        if (id == kDispidTextBraid) id_of(object.get(), L"ParseSwitch", DISP_E_UNKNOWNNAME);
     }
-    com_ptr<IDispatch> textbraid;
-    ASSERT_EQ(CoCreateInstance(CLSID_TEXTBRAID, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               textbraid.put_void()),
-              S_OK);
-    for (const wchar_t* spelling : {L"TEXTBRAID", L"textbraid", L"TextBraid"}) {
-        DISPID id = 0;
-        LPOLESTR name = const_cast<LPOLESTR>(spelling);
-        EXPECT_EQ(textbraid->GetIDsOfNames(IID_NULL, &name, 1, 1033, &id), S_OK);
-        EXPECT_EQ(id, kDispidTextBraid);
-    }
-    DISPID id = 0;
-    LPOLESTR unknown = const_cast<LPOLESTR>(L"ParseSwitch");
-    EXPECT_EQ(textbraid->GetIDsOfNames(IID_NULL, &unknown, 1, 1033, &id), DISP_E_UNKNOWNNAME);
-
-    // ConnectExcel answers late-bound calls with IDTExtensibility2's members.
-    com_ptr<IDispatch> connect;
-    ASSERT_EQ(CoCreateInstance(CLSID_ConnectExcel, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
-                               connect.put_void()),
-              S_OK);
-    LPOLESTR on_startup = const_cast<LPOLESTR>(L"OnStartupComplete");
-    ASSERT_EQ(connect->GetIDsOfNames(IID_NULL, &on_startup, 1, 1033, &id), S_OK);
-    EXPECT_EQ(id, 4);
 }
 
-TEST_F(ServerSurface, BadCallsGiveCleanStatusCodes) {
+TEST(ServerSurface, BadCallsGiveCleanStatusCodes) {
     const GUID foreign = {0x12345678, 0x1234, 0x1234, {1, 2, 3, 4, 5, 6, 7, 8}};
     com_ptr<IClassFactory> factory;
     EXPECT_EQ(server().get_class_object(foreign, IID_IClassFactory, factory.put_void()),
@@ -100,12 +75,9 @@ TEST_F(ServerSurface, BadCallsGiveCleanStatusCodes) {
 
     com_ptr<IDispatch> textbraid;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, textbraid.put_void()), S_OK);
-    VARIANT arg;
-    VariantInit(&arg);
+    VARIANT arg{}, result{};
     DISPID named = 7;
     DISPPARAMS one{&arg, nullptr, 1, 0}, with_name{&arg, &named, 1, 1};
-    VARIANT result;
-    VariantInit(&result);
     struct Call {
         DISPID id;
         const IID& iid;
@@ -137,7 +109,7 @@ TEST_F(ServerSurface, BadCallsGiveCleanStatusCodes) {
               E_NOINTERFACE);
 }
 
-TEST_F(ServerSurface, CanUnloadOnlyWhenNoObjectOrLockRemains) {
+TEST(ServerSurface, CanUnloadOnlyWhenNoObjectOrLockRemains) {
     CoFreeUnusedLibraries();
     EXPECT_EQ(server().can_unload_now(), S_OK);
     com_ptr<IClassFactory> factory;
@@ -156,6 +128,143 @@ TEST_F(ServerSurface, CanUnloadOnlyWhenNoObjectOrLockRemains) {
     EXPECT_EQ(server().can_unload_now(), S_FALSE);
     sink.reset();
     EXPECT_EQ(server().can_unload_now(), S_OK);
+}
+
+// A readable form of a value, arrays with their bounds, for comparisons.
+std::string describe(const Value& v) {
+    static const char* const kKinds[] = {"empty",   "null",   "error",  "bool",   "byte",
+                                         "integer", "long",   "single", "double", "currency",
+                                         "decimal", "string", "date",   "object", "array"};
+    std::string s = kKinds[static_cast<int>(v.kind())];
+    if (v.is_null() || v.kind() == Kind::Empty) return s;
+    if (v.is_error()) return s + " " + std::to_string(v.error_code());
+    if (v.is_object()) return v.object_value() ? s : "no object";
+    if (!v.is_array()) return s + " " + utf8(v.to_text());
+    for (const auto& b : v.array_value().bounds())
+        s += " [" + std::to_string(b.lower) + "+" + std::to_string(b.count) + "]";
+    s += " {";
+    for (const Value& e : v.array_value().elements())
+        s += describe(e) + "; ";
+    return s + "}";
+}
+
+// A scalar of type vt made by the runtime's own conversion from a double (errors: the code).
+VARIANT num(VARTYPE vt, double x) {
+    VARIANT v{};
+    v.vt = VT_R8;
+    v.dblVal = x;
+    if (vt > VT_NULL && vt != VT_ERROR) VariantChangeType(&v, &v, 0, vt);
+    if (vt == VT_ERROR) v.scode = static_cast<SCODE>(x);
+    if (vt <= VT_NULL || vt == VT_ERROR) v.vt = vt;
+    return v;
+}
+
+// A variant of type vt whose pointer member (byref, bstrVal, pdispVal, parray...) is p.
+VARIANT ref(VARTYPE vt, void* p) {
+    VARIANT v{};
+    v.vt = vt;
+    v.byref = p;
+    return v;
+}
+
+// A safe array of the elements, already of type vt, in natural order (the last index varies
+// fastest).
+SAFEARRAY* make_array(VARTYPE vt, std::vector<SAFEARRAYBOUND> b, std::vector<VARIANT> elements) {
+    SAFEARRAY* a = SafeArrayCreate(vt, static_cast<UINT>(b.size()), b.data());
+    std::vector<LONG> at(b.size());
+    for (std::size_t n = 0; n < elements.size(); ++n) {
+        for (std::size_t d = b.size(), rest = n; d-- > 0; rest /= b[d].cElements)
+            at[d] = b[d].lLbound + static_cast<LONG>(rest % b[d].cElements);
+        VARIANT& e = elements[n];
+        SafeArrayPutElement(a, at.data(),
+                            vt == VT_VARIANT ? &e
+                            : vt == VT_BSTR  ? e.byref
+                                             : &e.lVal);
+        VariantClear(&e);
+    }
+    return a;
+}
+
+// An object that answers IUnknown only; one reference is held by the variant that carries it.
+struct PlainUnknown final : IUnknown {
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+        return *ppv ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    ULONG refs = 2;
+};
+
+TEST(Bridge, VariantsAsClientsSendThem) {
+    LONG by_ref_long = 42;
+    BSTR by_ref_text = SysAllocString(L"ref");
+    VARIANT inner = num(VT_R8, 2.5);
+    PlainUnknown plain;
+    SAFEARRAY* nested = make_array(
+        VT_VARIANT, {{2, 1}},
+        {num(VT_BOOL, 0), ref(VT_ARRAY | VT_VARIANT,
+                              make_array(VT_VARIANT, {{1, 0}}, {num(VT_ERROR, -2146826246)}))});
+    struct Case {
+        std::string expected;  // describe() of the value, or "fails HRESULT"
+        VARIANT in;
+    } cases[] = {
+        {"empty", num(VT_EMPTY, 0)},
+        {"null", num(VT_NULL, 0)},
+        {"error -2146826273", num(VT_ERROR, -2146826273)},
+        {"error -2147352572", num(VT_ERROR, DISP_E_PARAMNOTFOUND)},
+        {"bool True", num(VT_BOOL, 1)},
+        {"byte 200", num(VT_UI1, 200)},
+        {"integer -7", num(VT_I2, -7)},
+        {"long 100000", num(VT_I4, 100000)},
+        {"single 0.5", num(VT_R4, 0.5)},
+        {"double 1.25", num(VT_R8, 1.25)},
+        {"currency 1.2345", num(VT_CY, 1.2345)},
+        {"date 1/2/2024 12:00:00 PM", num(VT_DATE, 45293.5)},
+        {"decimal -123.45", num(VT_DECIMAL, -123.45)},
+        {"string abc", ref(VT_BSTR, SysAllocString(L"abc"))},
+        {"string ", ref(VT_BSTR, nullptr)},
+        {"no object", ref(VT_DISPATCH, nullptr)},
+        {"no object", ref(VT_UNKNOWN, nullptr)},
+        {"fails -2147352571", ref(VT_UNKNOWN, static_cast<IUnknown*>(&plain))},
+        {"long 42", ref(VT_BYREF | VT_I4, &by_ref_long)},
+        {"string ref", ref(VT_BYREF | VT_BSTR, &by_ref_text)},
+        {"double 2.5", ref(VT_BYREF | VT_VARIANT, &inner)},
+        {"fails -2147467261", ref(VT_BYREF | VT_I4, nullptr)},
+        {"fails -2147352568", ref(VT_RECORD, nullptr)},
+        {"array [-1+3] {long 0; long 10; long 20; }",
+         ref(VT_ARRAY | VT_I4,
+             make_array(VT_I4, {{3, -1}}, {num(VT_I4, 0), num(VT_I4, 10), num(VT_I4, 20)}))},
+        {"array [0+2] [5+3] {string 5; string 6; string 7; string 15; string 16; string 17; }",
+         ref(VT_ARRAY | VT_BSTR,
+             make_array(VT_BSTR, {{2, 0}, {3, 5}},
+                        {num(VT_BSTR, 5), num(VT_BSTR, 6), num(VT_BSTR, 7), num(VT_BSTR, 15),
+                         num(VT_BSTR, 16), num(VT_BSTR, 17)}))},
+        {"array [1+2] {bool False; array [0+1] {error -2146826246; }; }",
+         ref(VT_BYREF | VT_ARRAY | VT_VARIANT, &nested)},
+        {"array [0+0] {}", ref(VT_ARRAY | VT_VARIANT, make_array(VT_VARIANT, {{0, 0}}, {}))},
+    };
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        std::string got;
+        try {
+            got = describe(com::to_value(c.in));
+            // Back out and in again: the same value (by-reference forms come back as values).
+            EXPECT_EQ(describe(com::to_value(*com::to_variant(com::to_value(c.in)))), got);
+        } catch (const Failure& failure) {
+            got = "fails " + std::to_string(failure.hresult());
+        }
+        EXPECT_EQ(got, c.expected);
+        VariantClear(&c.in);
+    }
+    SysFreeString(by_ref_text);
+    SafeArrayDestroy(nested);
+    EXPECT_EQ(plain.refs, 1u) << "the VT_UNKNOWN's reference was given back";
+    // Early-bound callers of the worksheet method may pass no argument list, or a grid.
+    EXPECT_TRUE(com::to_values(nullptr).empty());
+    SAFEARRAY* grid = make_array(VT_VARIANT, {{1, 0}, {1, 0}}, {num(VT_EMPTY, 0)});
+    EXPECT_THROW(com::to_values(grid), Failure);
+    SafeArrayDestroy(grid);
 }
 
 }  // namespace

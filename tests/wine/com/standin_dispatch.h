@@ -1,5 +1,4 @@
-// The stand-in Excel over COM lives with the stand-in application; this name stays for the
-// programs that include it from here.
+// For the programs that include the stand-in over COM from here.
 #pragma once
 
 #include "tools/winexcel/standin_dispatch.h"

@@ -1,19 +1,17 @@
-// The worksheet function through the real DLL: the stand-in Excel served over COM, the add-in
-// connected through IDTExtensibility2, every formula of the shared case table evaluated by the
-// stand-in with TEXTBRAID called through IDispatch::Invoke as Excel calls it (ranges as
-// VT_DISPATCH, omitted arguments as DISP_E_PARAMNOTFOUND, error values, arrays).
+// The worksheet function through the real DLL: the stand-in Excel served over COM, the add-in's
+// objects created by ProgID and connected through IDTExtensibility2 as Excel does, every
+// formula of the shared case table evaluated by the stand-in with TEXTBRAID called through
+// IDispatch::Invoke as Excel calls it (ranges as VT_DISPATCH, omitted arguments as
+// DISP_E_PARAMNOTFOUND, error values, arrays).
 #include <gtest/gtest.h>
-
-#include <memory>
 
 #include "server/com/bridge.h"
 #include "server/com/textbraid_h.h"
 #include "server/worksheet/textbraid.h"
 #include "standin/excel.h"
-#include "standin/number_format.h"
 #include "tests/support/case_book.h"
-#include "tests/wine/com/com_host.h"
 #include "tests/wine/com/support.h"
+#include "tools/output.h"
 #include "tools/winexcel/box_capture.h"
 #include "tools/winexcel/standin_dispatch.h"
 
@@ -21,10 +19,81 @@ namespace tb::wine {
 namespace {
 
 using com::com_ptr;
-using standin::Excel;
 using standin::Profile;
 
+// Registers the DLL and serves the stand-in over COM for the whole test program.
+class ComEnvironment : public ::testing::Environment {
+    void SetUp() override {
+        CoInitialize(nullptr);
+        serve_standin_over_com();
+        ASSERT_TRUE(server().module);
+        ASSERT_EQ(server().register_server(), S_OK);
+    }
+    void TearDown() override {
+        EXPECT_EQ(server().unregister_server(), S_OK);
+        CoUninitialize();
+    }
+};
 const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new ComEnvironment);
+
+struct ComHost {
+    explicit ComHost(Profile profile = Profile::Modern) : excel(profile) {
+        excel.open(testing::case_book());
+        application = com_ptr<IDispatch>::adopt(dispatch_for(excel.application()));
+        for (auto [progid, iid, out] :
+             {std::tuple{L"kzTEXTBRAID.ConnectExcel", &IID_IDTExtensibility2, connect.put_void()},
+              {L"kzTEXTBRAID.TEXTBRAID", &IID_IDispatch, function.put_void()}}) {
+            CLSID clsid{};
+            EXPECT_EQ(CLSIDFromProgID(progid, &clsid), S_OK);
+            EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, *iid, out), S_OK);
+        }
+        LPOLESTR name = const_cast<LPOLESTR>(L"TEXTBRAID");
+        EXPECT_EQ(function->GetIDsOfNames(IID_NULL, &name, 1, 1033, &dispid), S_OK);
+    }
+    ~ComHost() {
+        if (connect) disconnect_addin();
+    }
+
+    // With no custom array, as the DLL never reads it.
+    HRESULT connect_addin() {
+        return connect->OnConnection(application.get(), ext_cm_AfterStartup, nullptr, nullptr);
+    }
+    HRESULT disconnect_addin() { return connect->OnDisconnection(ext_dm_UserClosed, nullptr); }
+
+    // Evaluates a formula with TEXTBRAID answered by the DLL through Invoke, arguments right to
+    // left as rgvarg holds them; a range it returns is shown by its value, as Excel shows it, and
+    // a cell shows no object or array.
+    std::u16string evaluate(const std::u16string& formula) {
+        const Value shown = excel.evaluate(
+            formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
+                if (!iequals(name, u"TEXTBRAID")) return false;
+                std::vector<com::unique_variant> reversed(args.size());
+                for (std::size_t i = 0; i < args.size(); ++i)
+                    com::to_variant(args[i], reversed[args.size() - 1 - i].get());
+                DISPPARAMS params{reversed.empty() ? nullptr : reversed.front().get(), nullptr,
+                                  static_cast<UINT>(args.size()), 0};
+                com::unique_variant answer;
+                EXPECT_EQ(
+                    function->Invoke(dispid, IID_NULL, 1033, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                     &params, answer.get(), nullptr, nullptr),
+                    S_OK);
+                result = com::to_value(*answer);
+                if (result.is_object() && result.object_value())
+                    result = get(result.object_value(), u"");
+                return true;
+            });
+        return shown.is_object() || shown.is_array() ? u"<object or array>"
+                                                     : tools::shown_text(shown);
+    }
+
+    standin::Excel excel;
+    com_ptr<IDispatch> application;
+    com_ptr<IDTExtensibility2> connect;
+    com_ptr<IDispatch> function;
+    DISPID dispid = 0;
+};
+
+const std::u16string kTopRow = u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)";
 
 class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing::FormulaCase>> {};
 
@@ -33,17 +102,8 @@ TEST_P(FormulaCases, ThroughTheDllAsNatively) {
     winexcel::BoxCapture capture;
     ComHost host(profile);
     EXPECT_EQ(host.connect_addin(), S_OK);
-    const std::int64_t live = host.excel.live_objects();
-    const std::int64_t wrappers = live_dispatch_objects();
-    Value result;
-    try {
-        result = host.evaluate(c.formula);
-    } catch (const Failure& failure) {
-        FAIL() << "evaluate: " << failure.what();
-    }
-    ASSERT_FALSE(result.is_object() || result.is_array())
-        << c.name << ": a cell shows no object or array";
-    EXPECT_EQ(narrow(shown(result)), narrow(c.expected)) << c.name;
+    const std::int64_t live = host.excel.live_objects(), wrappers = live_dispatch_objects();
+    EXPECT_EQ(utf8(host.evaluate(c.formula)), utf8(c.expected)) << c.name;
     EXPECT_EQ(host.excel.live_objects(), live) << "stand-in objects left alive by the call";
     EXPECT_EQ(live_dispatch_objects(), wrappers) << "IDispatch wrappers left alive by the call";
     const std::vector<tools::BoxShown> boxes = capture.take();
@@ -53,14 +113,10 @@ TEST_P(FormulaCases, ThroughTheDllAsNatively) {
         EXPECT_TRUE(boxes[0].text == TextBraidHelpText());
         EXPECT_EQ(boxes[0].style, kStopBoxStyle);
     }
-    EXPECT_EQ(host.disconnect_addin(), S_OK);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modern, FormulaCases,
-                         ::testing::Combine(::testing::Values(Profile::Modern),
-                                            ::testing::ValuesIn(testing::formula_cases())));
-INSTANTIATE_TEST_SUITE_P(Legacy, FormulaCases,
-                         ::testing::Combine(::testing::Values(Profile::Legacy),
+INSTANTIATE_TEST_SUITE_P(Profiles, FormulaCases,
+                         ::testing::Combine(::testing::Values(Profile::Modern, Profile::Legacy),
                                             ::testing::ValuesIn(testing::formula_cases())));
 
 TEST(Connection, LifecycleEventsAndUnloading) {
@@ -68,25 +124,24 @@ TEST(Connection, LifecycleEventsAndUnloading) {
     const std::int64_t wrappers = live_dispatch_objects();
     {
         ComHost host;
-        const std::u16string formula = u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)";
         // Before any connection, and after disconnection: #VALUE! and no box.
-        EXPECT_EQ(shown(host.evaluate(formula)), u"#VALUE!");
+        EXPECT_EQ(host.evaluate(kTopRow), u"#VALUE!");
         EXPECT_EQ(host.disconnect_addin(), S_OK);  // without a connection: nothing happens
         EXPECT_EQ(host.connect_addin(), S_OK);
         EXPECT_EQ(host.connect_addin(), S_OK);  // replaces the host and the sink
-        EXPECT_EQ(shown(host.evaluate(formula)), u"tl,tr");
+        EXPECT_EQ(host.evaluate(kTopRow), u"tl,tr");
 
         // Events raised by the stand-in reach the sink and change nothing.
         const std::uint64_t delivered = events_delivered();
         host.excel.add_new_workbook();
         host.excel.open(testing::case_book());
         EXPECT_EQ(events_delivered(), delivered + 2);
-        EXPECT_EQ(shown(host.evaluate(formula)), u"tl,tr");
+        EXPECT_EQ(host.evaluate(kTopRow), u"tl,tr");
 
         EXPECT_EQ(server().can_unload_now(), S_FALSE);
         EXPECT_EQ(host.disconnect_addin(), S_OK);
-        EXPECT_EQ(shown(host.evaluate(formula)), u"#VALUE!");
-        EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
+        EXPECT_EQ(host.evaluate(kTopRow), u"#VALUE!");
+        EXPECT_EQ(host.evaluate(u"TEXTBRAID()"), u"#VALUE!");
         EXPECT_TRUE(capture.take().empty());
         host.excel.add_new_workbook();
         EXPECT_EQ(events_delivered(), delivered + 2) << "the sink disconnected itself";
@@ -100,71 +155,53 @@ TEST(Connection, LifecycleEventsAndUnloading) {
 
 TEST(Connection, HostWithoutApplicationInterfaceLeavesTheAddinDisconnected) {
     ComHost host;
-    // A workbook object answers no _Application: OnConnection still succeeds, nothing connects.
-    com_ptr<IDispatch> workbook;
-    {
-        std::vector<Value> one{Value::integer(1)};
-        Value books = get(host.excel.application(), u"Workbooks");
-        Value book = books.object_value()->invoke(u"Item", InvokeKind::PropertyGet, one);
-        workbook = com_ptr<IDispatch>::adopt(dispatch_for(book.object_value()));
-    }
-    SAFEARRAY* custom = nullptr;
-    EXPECT_EQ(host.connect->OnConnection(workbook.get(), ext_cm_Startup, nullptr, &custom), S_OK);
+    // The Workbooks collection answers no _Application: OnConnection succeeds, nothing connects.
+    auto workbooks = com_ptr<IDispatch>::adopt(
+        dispatch_for(get(host.excel.application(), u"Workbooks").object_value()));
+    EXPECT_EQ(host.connect->OnConnection(workbooks.get(), ext_cm_Startup, nullptr, nullptr), S_OK);
     EXPECT_EQ(host.connect->OnConnection(nullptr, ext_cm_Startup, nullptr, nullptr), S_OK);
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
+    EXPECT_EQ(host.evaluate(kTopRow), u"#VALUE!");
 }
 
 TEST(Connection, LateBoundThroughIDispatch) {
     ComHost host;
     com_ptr<IDispatch> late;
     ASSERT_EQ(host.connect->QueryInterface(IID_IDispatch, late.put_void()), S_OK);
-    auto id_of = [&](const wchar_t* member) {
-        DISPID id = DISPID_UNKNOWN;
-        LPOLESTR name = const_cast<LPOLESTR>(member);
-        EXPECT_EQ(late->GetIDsOfNames(IID_NULL, &name, 1, 1033, &id), S_OK);
-        return id;
-    };
     SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
-    VARIANT args[4];  // right to left: custom, AddInInst, ConnectMode, Application
+    VARIANT args[4] = {};  // right to left: custom, AddInInst, ConnectMode, Application
     args[0].vt = VT_BYREF | VT_ARRAY | VT_VARIANT;
     args[0].pparray = &custom;
-    args[1].vt = VT_DISPATCH;
-    args[1].pdispVal = nullptr;
+    args[1].vt = args[3].vt = VT_DISPATCH;
     args[2].vt = VT_I4;
     args[2].lVal = ext_cm_Startup;
-    args[3].vt = VT_DISPATCH;
     args[3].pdispVal = host.application.get();
-    DISPPARAMS params{args, nullptr, 4, 0};
-    EXPECT_EQ(late->Invoke(id_of(L"OnConnection"), IID_NULL, 1033, DISPATCH_METHOD, &params,
-                           nullptr, nullptr, nullptr),
-              S_OK);
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"tl,tr");
-    DISPPARAMS one{args, nullptr, 1, 0};
-    for (const wchar_t* member : {L"OnAddInsUpdate", L"OnStartupComplete", L"OnBeginShutdown"})
-        EXPECT_EQ(late->Invoke(id_of(member), IID_NULL, 1033, DISPATCH_METHOD, &one, nullptr,
-                               nullptr, nullptr),
-                  S_OK);
-    args[1].vt = VT_I4;
-    args[1].lVal = ext_dm_HostShutdown;
-    DISPPARAMS two{args, nullptr, 2, 0};
-    EXPECT_EQ(late->Invoke(id_of(L"OnDisconnection"), IID_NULL, 1033, DISPATCH_METHOD, &two,
-                           nullptr, nullptr, nullptr),
-              S_OK);
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
-    EXPECT_EQ(late->Invoke(id_of(L"OnStartupComplete"), IID_NULL, 1033, DISPATCH_METHOD, nullptr,
-                           nullptr, nullptr, nullptr),
-              E_POINTER);
-    DISPPARAMS three{args, nullptr, 3, 0};
-    EXPECT_EQ(late->Invoke(id_of(L"OnConnection"), IID_NULL, 1033, DISPATCH_METHOD, &three, nullptr,
-                           nullptr, nullptr),
-              DISP_E_BADPARAMCOUNT);
-    EXPECT_EQ(late->Invoke(9, IID_NULL, 1033, DISPATCH_METHOD, &one, nullptr, nullptr, nullptr),
-              DISP_E_MEMBERNOTFOUND);
     DISPID named = 0;
-    DISPPARAMS with_name{args, &named, 1, 1};
-    EXPECT_EQ(late->Invoke(id_of(L"OnBeginShutdown"), IID_NULL, 1033, DISPATCH_METHOD, &with_name,
-                           nullptr, nullptr, nullptr),
-              DISP_E_NONAMEDARGS);
+    DISPPARAMS four{args, nullptr, 4, 0}, three{args, nullptr, 3, 0}, two{args, nullptr, 2, 0},
+        one{args, nullptr, 1, 0}, with_name{args, &named, 1, 1};
+    struct Call {
+        const wchar_t* member;  // or nullptr: an unknown dispatch identifier
+        DISPPARAMS* params;
+        HRESULT expected;
+        const char16_t* after;  // what the formula then shows, or nullptr
+    };
+    for (const Call& c : {Call{L"OnConnection", &four, S_OK, u"tl,tr"},
+                          Call{L"OnAddInsUpdate", &one, S_OK, nullptr},
+                          Call{L"OnStartupComplete", &one, S_OK, nullptr},
+                          Call{L"OnBeginShutdown", &one, S_OK, u"tl,tr"},
+                          Call{L"OnDisconnection", &two, S_OK, u"#VALUE!"},
+                          Call{L"OnStartupComplete", nullptr, E_POINTER, nullptr},
+                          Call{L"OnConnection", &three, DISP_E_BADPARAMCOUNT, u"#VALUE!"},
+                          Call{nullptr, &one, DISP_E_MEMBERNOTFOUND, nullptr},
+                          Call{L"OnBeginShutdown", &with_name, DISP_E_NONAMEDARGS, nullptr}}) {
+        DISPID id = 9;
+        LPOLESTR name = const_cast<LPOLESTR>(c.member);
+        EXPECT_EQ(c.member ? late->GetIDsOfNames(IID_NULL, &name, 1, 1033, &id) : S_OK, S_OK);
+        if (c.params == &two) args[1].vt = VT_I4, args[1].lVal = ext_dm_HostShutdown;
+        EXPECT_EQ(
+            late->Invoke(id, IID_NULL, 1033, DISPATCH_METHOD, c.params, nullptr, nullptr, nullptr),
+            c.expected);
+        EXPECT_TRUE(!c.after || host.evaluate(kTopRow) == c.after) << c.member;
+    }
     SafeArrayDestroy(custom);
 }
 
@@ -177,7 +214,7 @@ TEST(HostFailures, ReportedThroughExcepInfo) {
         ASSERT_EQ(host.connect_addin(), S_OK);
         const std::int64_t live = host.excel.live_objects();
         host.excel.fail_call(operation, 1, static_cast<std::int32_t>(0x800A03EC));
-        EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F2)")), u"#VALUE!")
+        EXPECT_EQ(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F2)"), u"#VALUE!")
             << utf8(operation);
         EXPECT_EQ(host.excel.live_objects(), live);
     }
