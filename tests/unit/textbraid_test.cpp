@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "server/host/connection.h"
@@ -41,41 +42,24 @@ int kind(const Value& v) {
     return static_cast<int>(v.kind());
 }
 
-struct Box {
-    std::u16string text, title;
-    std::uint32_t style;
-};
-
 // What a cell shows for a result.
 std::u16string shown(const Value& v) {
-    switch (v.kind()) {
-        case Kind::String:
-            return v.string_value();
-        case Kind::Error:
-            return xlerr::display_text(v.error_code());
-        case Kind::Boolean:
-            return v.boolean_value() ? u"TRUE" : u"FALSE";
-        case Kind::Empty:
-            return u"";
-        default:
-            return standin::general_text(v.to_number());
-    }
+    if (v.is_string()) return v.string_value();
+    if (v.is_error()) return xlerr::display_text(v.error_code());
+    return standin::general_text(v.to_number());
 }
 
 std::string narrow(const std::u16string& s) {
-    return utf8(s.size() > 80 ? s.substr(0, 80) : s);
+    return utf8(s.substr(0, 80));
 }
 
-// A stand-in Excel with the case workbook open and the add-in connected on this thread.
+// A stand-in Excel with the case workbook open and the add-in connected on this thread; the help
+// boxes shown are kept as title and style.
 class Host {
   public:
-    explicit Host(Profile profile = Profile::Modern, bool open_book = true) : excel(profile) {
-        if (open_book) excel.open(testing::case_book());
+    explicit Host(Profile profile = Profile::Modern) : excel(profile) {
+        excel.open(testing::case_book());
         OnConnection(excel.application(), [] { return std::make_shared<CExcelEvents>(); });
-        function = std::make_unique<TEXTBRAID>(
-            [this](const std::u16string& text, const std::u16string& title, std::uint32_t style) {
-                boxes.push_back({text, title, style});
-            });
     }
     ~Host() { OnDisconnection(); }
 
@@ -83,14 +67,15 @@ class Host {
         return excel.evaluate(
             formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
                 if (!iequals(name, u"TEXTBRAID")) return false;
-                result = (*function)(args);
+                result = function(args);
                 return true;
             });
     }
 
     Excel excel;
-    std::vector<Box> boxes;
-    std::unique_ptr<TEXTBRAID> function;
+    std::vector<std::pair<std::u16string, std::uint32_t>> boxes;
+    TEXTBRAID function{[this](const std::u16string&, const std::u16string& title,
+                              std::uint32_t style) { boxes.emplace_back(title, style); }};
 };
 
 class FormulaCases : public ::testing::TestWithParam<std::tuple<Profile, testing::FormulaCase>> {};
@@ -101,34 +86,24 @@ TEST_P(FormulaCases, ShowsWhatTheCellShould) {
     const std::int64_t live_before = host.excel.live_objects();
     EXPECT_EQ(narrow(shown(host.evaluate(c.formula))), narrow(c.expected)) << c.name;
     EXPECT_EQ(host.excel.live_objects(), live_before) << "host objects left alive";
-    ASSERT_EQ(host.boxes.size(), c.help_box ? 1u : 0u);
-    if (c.help_box) {
-        EXPECT_EQ(host.boxes[0].title, u"TEXTBRAID");
-        EXPECT_EQ(host.boxes[0].style, 16u);
-    }
+    const decltype(host.boxes) help{{u"TEXTBRAID", 16u}};
+    EXPECT_EQ(host.boxes, c.help_box ? help : decltype(help){});
     OnDisconnection();
     EXPECT_EQ(host.excel.live_objects(), 0) << "everything released after disconnection";
 }
 
-INSTANTIATE_TEST_SUITE_P(Modern, FormulaCases,
-                         ::testing::Combine(::testing::Values(Profile::Modern),
-                                            ::testing::ValuesIn(testing::formula_cases())));
-INSTANTIATE_TEST_SUITE_P(Legacy, FormulaCases,
-                         ::testing::Combine(::testing::Values(Profile::Legacy),
+INSTANTIATE_TEST_SUITE_P(Profiles, FormulaCases,
+                         ::testing::Combine(::testing::Values(Profile::Modern, Profile::Legacy),
                                             ::testing::ValuesIn(testing::formula_cases())));
 
-TEST(TextBraidEntry, DisconnectedHostGivesValueErrorAndNoBox) {
-    Host host;
+TEST(TextBraidEntry, CountLargeAndADisconnectedHost) {
+    Host host;  // the whole large grid, 17 billion cells: Count would overflow
+    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!1:1048576, E1)")),
+              u"other,tl");
     OnDisconnection();
     EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
     EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
-    EXPECT_TRUE(host.boxes.empty());
-}
-
-TEST(TextBraidEntry, WholeSheetOfTheLargeGridIsCountedWithCountLarge) {
-    Host host;  // 17 billion cells: Count would overflow
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!1:1048576, E1)")),
-              u"other,tl");
+    EXPECT_TRUE(host.boxes.empty()) << "no help box without a host";
 }
 
 TEST(Connection, LifecycleStates) {
@@ -140,26 +115,19 @@ TEST(Connection, LifecycleStates) {
     };
     OnDisconnection();  // without a connection: nothing happens
     EXPECT_FALSE(modGlobals().gExcelApp);
-
     OnConnection(excel.application(), factory);
-    EXPECT_TRUE(modGlobals().gExcelApp);
-    EXPECT_TRUE(modGlobals().gExcelEvents);
     OnConnection(excel.application(), factory);  // replaces both; the first sink goes away
-    EXPECT_EQ(sinks, 2);
+    EXPECT_TRUE(modGlobals().gExcelApp && modGlobals().gExcelEvents && sinks == 2);
     EXPECT_EQ(excel.live_objects(), 1) << "one Application held by gExcelApp and the one sink";
     const std::uint64_t events = CExcelEvents::events_received();
     excel.add_new_workbook();
     EXPECT_EQ(CExcelEvents::events_received(), events + 1) << "only the new sink is advised";
-
     // A failing sink leaves the host connected without events.
     OnConnection(excel.application(), []() -> std::shared_ptr<void> { fail(hr::fail, "no"); });
-    EXPECT_TRUE(modGlobals().gExcelApp);
-    EXPECT_FALSE(modGlobals().gExcelEvents);
-
+    EXPECT_TRUE(modGlobals().gExcelApp && !modGlobals().gExcelEvents);
     OnConnection(excel.application(), factory);
     OnDisconnection();
-    EXPECT_FALSE(modGlobals().gExcelApp);
-    EXPECT_FALSE(modGlobals().gExcelEvents);
+    EXPECT_FALSE(modGlobals().gExcelApp || modGlobals().gExcelEvents);
     EXPECT_EQ(excel.live_objects(), 0);
     excel.add_new_workbook();
     EXPECT_EQ(CExcelEvents::events_received(), events + 1) << "no sink left advised";
