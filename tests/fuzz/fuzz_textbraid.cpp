@@ -349,13 +349,13 @@ class Model {
             }
             if (end_) return *end_;
         }
-        return {joined_};
+        return {joined_, std::nullopt, 0};
     }
 
   private:
     // Without a delimiter an empty text leaves no trace, as if empties were ignored.
     bool skip_empty() const { return ignore_empty_ || delimiter_.empty(); }
-    static Expected Limit() { return {std::u16string(tb::kCellLimitText)}; }
+    static Expected Limit() { return {std::u16string(tb::kCellLimitText), std::nullopt, 0}; }
 
     static bool Switch(const Arg& arg, bool default_value) {
         if (arg.value.is_missing()) return default_value;
