@@ -20,19 +20,17 @@ class Input {
     // A choice among n (n > 0).
     std::size_t pick(std::size_t n) { return byte() % n; }
     bool flag() { return (byte() & 1) != 0; }
-    // Little-endian; each part is read before the next (operand order is unspecified in C++).
-    std::uint16_t u16() {
-        const unsigned low = byte();
-        return static_cast<std::uint16_t>(low | (unsigned{byte()} << 8));
+    // Little-endian, one byte after the other.
+    template <typename T>
+    T little_endian() {
+        T value = 0;
+        for (std::size_t i = 0; i < sizeof(T); ++i)
+            value = static_cast<T>(value | static_cast<T>(T{byte()} << (8 * i)));
+        return value;
     }
-    std::uint32_t u32() {
-        const std::uint32_t low = u16();
-        return low | (std::uint32_t{u16()} << 16);
-    }
-    std::uint64_t u64() {
-        const std::uint64_t low = u32();
-        return low | (std::uint64_t{u32()} << 32);
-    }
+    std::uint16_t u16() { return little_endian<std::uint16_t>(); }
+    std::uint32_t u32() { return little_endian<std::uint32_t>(); }
+    std::uint64_t u64() { return little_endian<std::uint64_t>(); }
     template <typename T, std::size_t N>
     const T& from(const T (&table)[N]) {
         return table[pick(N)];

@@ -1,21 +1,16 @@
 // The worksheet function over a random workbook on the stand-in Excel, with arguments of every
 // kind a host can pass (arrays of any shape and bounds, references to cells, blocks, whole rows
 // and columns, objects that are no range, every error code) and faults injected into the host's
-// operations. Invariants:
-// - no crash and no sanitizer report;
-// - the result is a text, an error value, or a range whose value is an error (a cell in error);
-// - the help box comes only with fewer than four arguments, and such calls give #VALUE!; an
-//   error value among the first three arguments gives #VALUE!;
-// - once the result and the arguments are released and the add-in disconnected, no host object
-//   is alive;
-// - where the arguments are simple (texts, omitted ones, booleans, arrays and references of
-//   texts and cells the host shows as text), the result is the one an independent model of the
-//   join gives; with faults injected it is that result or #VALUE! (or anything, when a failed
-//   limit probe let the join run past the limit it would have stopped at).
+// operations. Invariants: no crash or sanitizer report; the result is a text, an error value or
+// a range whose value is an error; the help box comes only with fewer than four arguments, which
+// give #VALUE!, as does an error among the first three; no host object outlives the call; and
+// where the arguments are simple (texts, omitted ones, booleans, arrays and references of texts
+// and cells the host shows as text) the result is the one an independent model of the join gives
+// (with faults injected, that or #VALUE!, or anything when a failed limit probe let the join run
+// past the limit it would have stopped at).
 #include <algorithm>
 #include <bit>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -34,7 +29,6 @@
 namespace {
 
 using tb::Array;
-using tb::Kind;
 using tb::ObjectRef;
 using tb::Value;
 using tb::fuzz::Input;
@@ -49,7 +43,6 @@ constexpr std::size_t kCellLimit = 32767;
 // never read as a whole block: they are walked cell by cell.
 constexpr std::uint64_t kLargestValue = std::uint64_t{1} << 22;
 const std::int32_t kValueError = tb::xlerr::scode(tb::xlerr::value);
-
 const std::u16string_view kSheetNames[] = {u"Sheet1", u"My Sheet", u"S3"};
 
 // --- decoding ----------------------------------------------------------------------------------
@@ -62,10 +55,10 @@ std::u16string LongOrShortText(Input& in) {
 }
 
 std::int32_t ExcelError(Input& in) {
-    static const std::int32_t numbers[] = {tb::xlerr::null_, tb::xlerr::div0, tb::xlerr::value,
-                                           tb::xlerr::ref,   tb::xlerr::name, tb::xlerr::num,
-                                           tb::xlerr::na};
-    return tb::xlerr::scode(in.from(numbers));
+    namespace e = tb::xlerr;
+    static const std::int32_t numbers[] = {e::null_, e::div0, e::value, e::ref,
+                                           e::name,  e::num,  e::na};
+    return e::scode(in.from(numbers));
 }
 
 double FiniteNumber(Input& in) {
@@ -78,18 +71,11 @@ double FiniteNumber(Input& in) {
 }
 
 double AnyNumber(Input& in) {
-    switch (in.pick(6)) {
-        case 0:
-            return std::numeric_limits<double>::infinity();
-        case 1:
-            return -std::numeric_limits<double>::infinity();
-        case 2:
-            return std::numeric_limits<double>::quiet_NaN();
-        case 3:
-            return std::bit_cast<double>(in.u64());
-        default:
-            return FiniteNumber(in);
-    }
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    const std::size_t which = in.pick(6);
+    if (which == 3) return std::bit_cast<double>(in.u64());
+    const double special[] = {inf, -inf, std::numeric_limits<double>::quiet_NaN()};
+    return which < 3 ? special[which] : FiniteNumber(in);
 }
 
 WorkbookData MakeBook(Input& in) {
@@ -113,40 +99,27 @@ WorkbookData MakeBook(Input& in) {
     for (std::size_t s = 0; s < sheets; ++s) {
         auto& sheet = book.sheets.emplace_back();
         sheet.name = kSheetNames[s];
-        const std::size_t cells = in.pick(25);
-        for (std::size_t i = 0; i < cells; ++i) {
+        for (std::size_t i = 0, cells = in.pick(25); i < cells; ++i) {
             const auto row = static_cast<std::uint32_t>(in.pick(16) == 0 ? 40 : 1 + in.pick(8));
             const auto column = static_cast<std::uint32_t>(1 + in.pick(6));
-            CellData cell;
-            cell.format = in.from(formats);
+            std::u16string format(in.from(formats));
+            Value value;  // case 0: formatted but empty
+            // clang-format off
             switch (in.pick(8)) {
-                case 0:
-                    cell.value = Value();  // formatted but empty
-                    break;
-                case 1:
-                    cell.value = Value::string(in.text());
-                    break;
-                case 2:
-                    cell.value = Value::string(LongOrShortText(in));
-                    break;
-                case 3:
-                    cell.value = Value::string(u"");
-                    break;
-                case 4:
-                    cell.value = Value::number(FiniteNumber(in));
-                    break;
-                case 5:
-                    cell.value = Value::boolean(in.flag());
-                    break;
-                case 6:
-                    cell.value = Value::error(ExcelError(in));
-                    break;
+                case 0: break;
+                case 1: value = Value::string(in.text()); break;
+                case 2: value = Value::string(LongOrShortText(in)); break;
+                case 3: value = Value::string(u""); break;
+                case 4: value = Value::number(FiniteNumber(in)); break;
+                case 5: value = Value::boolean(in.flag()); break;
+                case 6: value = Value::error(ExcelError(in)); break;
                 default:
                     const double day = in.u16();
-                    cell.value = Value::number(day + in.byte() / 256.0);
-                    cell.format = in.flag() ? u"m/d/yyyy" : u"d-mmm-yy h:mm";
+                    value = Value::number(day + in.byte() / 256.0);
+                    format = in.flag() ? u"m/d/yyyy" : u"d-mmm-yy h:mm";
             }
-            sheet.set(row, column, std::move(cell.value), std::move(cell.format));
+            // clang-format on
+            sheet.set(row, column, std::move(value), std::move(format));
         }
     }
     return book;
@@ -175,12 +148,7 @@ std::u16string ColumnLetters(std::uint32_t column) {
 }
 
 std::u16string Number(std::uint64_t n) {
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + n % 10));
-        n /= 10;
-    } while (n > 0);
-    return digits;
+    return tb::utf16(std::to_string(n));
 }
 
 std::u16string CellAddress(std::uint32_t row, std::uint32_t column) {
@@ -193,30 +161,22 @@ class Decoder {
         : in_(in), excel_(excel), book_(book) {}
 
     Arg Argument(int depth = 0) {
+        static const double dates[] = {0.0,      1.0,       60.0,      61.5,      45293.75, -1.5,
+                                       -657434., -657435.0, 2958465.5, 2958466.0, 1e300};
+        // clang-format off
         switch (in_.pick(18)) {
-            case 0:
-                return {Value::missing()};
-            case 1:
-                return {Value()};
-            case 2:
-                return {Value::null()};
-            case 3:
-                return {Value::error(ErrorCode())};
-            case 4:
-                return {Value::boolean(in_.flag())};
-            case 5:
-                return {Value::byte(in_.byte())};
-            case 6:
-                return {Value::integer(static_cast<std::int16_t>(in_.u16()))};
-            case 7:
-                return {Value::long_(static_cast<std::int32_t>(in_.u32()))};
-            case 8:
-                return {Value::single(static_cast<float>(AnyNumber(in_)))};
-            case 9:
-                return {Value::number(AnyNumber(in_))};
-            case 10:
-                return {Value::currency(in_.flag() ? static_cast<std::int64_t>(in_.u64())
-                                                   : static_cast<std::int8_t>(in_.byte()) * 2500)};
+            case 0: return {Value::missing()};
+            case 1: return {Value()};
+            case 2: return {Value::null()};
+            case 3: return {Value::error(ErrorCode())};
+            case 4: return {Value::boolean(in_.flag())};
+            case 5: return {Value::byte(in_.byte())};
+            case 6: return {Value::integer(static_cast<std::int16_t>(in_.u16()))};
+            case 7: return {Value::long_(static_cast<std::int32_t>(in_.u32()))};
+            case 8: return {Value::single(static_cast<float>(AnyNumber(in_)))};
+            case 9: return {Value::number(AnyNumber(in_))};
+            case 10: return {Value::currency(in_.flag() ? static_cast<std::int64_t>(in_.u64())
+                                                        : static_cast<std::int8_t>(in_.byte()) * 2500)};
             case 11: {
                 tb::Decimal d;
                 d.scale = static_cast<std::uint8_t>(in_.pick(29));
@@ -225,38 +185,24 @@ class Decoder {
                 d.lo = in_.u64();
                 return {Value::decimal(d)};
             }
-            case 12:
-                return {Value::string(LongOrShortText(in_))};
-            case 13: {
-                static const double dates[] = {0.0,       1.0,       60.0,     61.5,
-                                               45293.75,  -1.5,      -657434., -657435.0,
-                                               2958465.5, 2958466.0, 1e300};
-                return {Value::date(in_.pick(8) == 0 ? AnyNumber(in_) : in_.from(dates))};
-            }
-            case 14:
-                return {Value::object(ObjectRef())};
-            case 15:
-                if (depth < 2) return {ArrayOf(depth)};
-                return {Value::string(in_.text())};
-            case 16:
-                return Reference();
-            default:
-                return {OtherObject()};
+            case 12: return {Value::string(LongOrShortText(in_))};
+            case 13: return {Value::date(in_.pick(8) == 0 ? AnyNumber(in_) : in_.from(dates))};
+            case 14: return {Value::object(ObjectRef())};
+            case 15: return {depth < 2 ? ArrayOf(depth) : Value::string(in_.text())};
+            case 16: return Reference();
+            default: return {OtherObject()};
         }
+        // clang-format on
     }
 
   private:
     std::int32_t ErrorCode() {
-        static const std::int32_t codes[] = {tb::hr::param_not_found, tb::hr::type_mismatch,
-                                             tb::hr::fail, tb::hr::ok, tb::hr::out_of_memory};
-        switch (in_.pick(4)) {
-            case 0:
-                return in_.from(codes);
-            case 1:
-                return static_cast<std::int32_t>(in_.u32());
-            default:
-                return ExcelError(in_);
-        }
+        namespace hr = tb::hr;
+        static const std::int32_t codes[] = {hr::param_not_found, hr::type_mismatch, hr::fail,
+                                             hr::ok, hr::out_of_memory};
+        const std::size_t which = in_.pick(4);
+        if (which == 0) return in_.from(codes);
+        return which == 1 ? static_cast<std::int32_t>(in_.u32()) : ExcelError(in_);
     }
 
     Value ArrayOf(int depth) {
@@ -275,17 +221,14 @@ class Decoder {
             elements *= bound.count;
         }
         std::vector<Value> values;
-        for (std::size_t i = 0; i < elements; ++i) {
-            Arg element = Argument(depth + 1);
-            values.push_back(std::move(element.value));
-        }
+        for (std::size_t i = 0; i < elements; ++i)
+            values.push_back(Argument(depth + 1).value);
         return Value::array(Array(std::move(bounds), std::move(values)));
     }
 
     Arg Reference() {
         if (!book_) return {Value::object(ObjectRef())};
-        const std::uint32_t max_rows = excel_.max_rows();
-        const std::uint32_t max_columns = excel_.max_columns();
+        const std::uint32_t rows = excel_.max_rows(), columns = excel_.max_columns();
         Ref ref;
         ref.sheet = in_.pick(book_->sheets.size());
         const std::size_t shape = in_.pick(16);
@@ -300,22 +243,20 @@ class Decoder {
             ref.left = small(8);
             ref.right = ref.left + small(8) - 1;
         } else if (shape == 11) {  // whole columns
-            ref.top = 1;
-            ref.bottom = max_rows;
-            ref.left = small(8);
+            ref = {ref.sheet, 1, small(8), rows, 0};
             ref.right = ref.left + small(3) - 1;
             address = ColumnLetters(ref.left) + u":" + ColumnLetters(ref.right);
         } else if (shape == 12 || shape == 13) {  // whole rows, or the whole sheet
             ref.top = shape == 12 ? small(10) : 1;
-            ref.bottom = shape == 12 ? ref.top + small(3) - 1 : max_rows;
+            ref.bottom = shape == 12 ? ref.top + small(3) - 1 : rows;
             ref.left = 1;
-            ref.right = max_columns;
+            ref.right = columns;
             address = Number(ref.top) + u":" + Number(ref.bottom);
         } else {  // at the far corner of the grid
-            ref.bottom = max_rows;
-            ref.right = max_columns;
-            ref.top = max_rows - static_cast<std::uint32_t>(in_.pick(3));
-            ref.left = max_columns - static_cast<std::uint32_t>(in_.pick(3));
+            ref.bottom = rows;
+            ref.right = columns;
+            ref.top = rows - static_cast<std::uint32_t>(in_.pick(3));
+            ref.left = columns - static_cast<std::uint32_t>(in_.pick(3));
         }
         if (address.empty()) {
             address = CellAddress(ref.top, ref.left);
@@ -332,18 +273,17 @@ class Decoder {
 
     // Objects a host could hand over that are no plain range.
     Value OtherObject() {
+        namespace ops = tb::excel;
         const std::size_t which = in_.pick(5);
         if (which == 0) return Value::object(excel_.application());
         if (!book_) return Value::object(ObjectRef());
-        namespace ops = tb::excel;
         ObjectRef workbook =
             ops::Workbooks_Item(ops::Application_Workbooks(excel_.application()), 1);
         if (which == 1) return Value::object(workbook);
         ObjectRef sheet = ops::Sheets_Item(ops::Workbook_Worksheets(workbook), 1);
         if (which == 2) return Value::object(sheet);
-        Arg range = Reference();
-        return Value::object(which == 3 ? ops::Range_Rows(range.value.object_value())
-                                        : ops::Range_Columns(range.value.object_value()));
+        const ObjectRef range = Reference().value.object_value();
+        return Value::object(which == 3 ? ops::Range_Rows(range) : ops::Range_Columns(range));
     }
 
     Input& in_;
@@ -353,100 +293,74 @@ class Decoder {
 
 // --- the model ---------------------------------------------------------------------------------
 
+// What the model expects: a text, #VALUE! (no text, no cell) or a cell in error.
 struct Expected {
-    // Beyond: the arguments lead somewhere the model does not follow.
-    enum class Kind { Text, ValueError, ErrorCell, Beyond } kind = Kind::ValueError;
-    std::u16string text;
-    Ref cell;  // for an error cell
+    std::optional<std::u16string> text;
+    std::optional<Ref> error_cell;
     std::int32_t code = 0;
-
-    static Expected Of(Kind k) {
-        Expected e;
-        e.kind = k;
-        return e;
-    }
-    static Expected Text(std::u16string t) {
-        Expected e = Of(Kind::Text);
-        e.text = std::move(t);
-        return e;
-    }
 };
+// The arguments lead somewhere the model does not follow.
+struct Beyond {};
 
 // The join as the function's contract describes it, for the arguments whose texts need no
-// conversion by the host: nothing when the arguments are beyond it.
+// conversion by the host; it throws Beyond for the others.
 class Model {
   public:
-    Model(const WorkbookData* book) : book_(book) {}
+    explicit Model(const WorkbookData* book) : book_(book) {}
 
-    std::optional<Expected> Expect(std::span<const Arg> args) {
-        if (args.size() < 4) return Expected{};
+    Expected Expect(std::span<const Arg> args) {
+        if (args.size() < 4) return {};
         // An error among the first three, also as the value of a referenced cell (a block too
         // large for the host to give its value fails).
-        for (std::size_t i = 0; i < 3; ++i) {
-            const std::optional<Ref>& ref = args[i].ref;
-            if (args[i].value.is_error_value()) return Expected{};
-            if (ref && ref->area() == 1 && CellAt(*ref).value.is_error()) return Expected{};
-            if (ref && ref->area() > kLargestValue) return Expected{};
+        for (const Arg& arg : args.first(3)) {
+            if (arg.value.is_error_value()) return {};
+            if (arg.ref && arg.ref->area() == 1 && CellAt(*arg.ref).value.is_error()) return {};
+            if (arg.ref && arg.ref->area() > kLargestValue) return {};
         }
-        const std::optional<bool> use_formats = Switch(args[2], false);
-        const std::optional<bool> ignore_empty = Switch(args[1], true);
-        if (!use_formats || !ignore_empty) return std::nullopt;
-        use_formats_ = *use_formats;
-        ignore_empty_ = *ignore_empty;
-
+        use_formats_ = Switch(args[2], false);
+        ignore_empty_ = Switch(args[1], true);
         if (args[0].value.is_missing()) {
             delimiter_.clear();
         } else if (args[0].value.is_string()) {
             delimiter_ = args[0].value.string_value();
         } else if (args[0].ref && args[0].ref->area() == 1) {
-            const auto text = CellText(CellAt(*args[0].ref));
-            if (!text) return std::nullopt;
-            delimiter_ = *text;
+            delimiter_ = CellText(CellAt(*args[0].ref));
         } else {
-            return std::nullopt;
+            throw Beyond{};
         }
-
         // The early check, from the number of items alone.
-        const std::span<const Arg> texts = args.subspan(3);
         double count = 0;
-        for (const Arg& arg : texts) {
+        for (const Arg& arg : args.subspan(3)) {
             const Value& v = arg.value;
-            if (!v.is_missing() && !v.is_string() && !v.is_array() && !arg.ref) return std::nullopt;
+            if (!v.is_missing() && !v.is_string() && !v.is_array() && !arg.ref) throw Beyond{};
             count += arg.ref ? static_cast<double>(arg.ref->area()) : 1.0;
         }
         const double figure =
             delimiter_.empty() ? count : (count - 1) * static_cast<double>(delimiter_.size());
         if (!skip_empty() && figure > static_cast<double>(kCellLimit)) return Limit();
 
-        joined_.clear();
-        accepted_ = 0;
-        for (const Arg& arg : texts) {
-            std::optional<Expected> end;
-            if (arg.value.is_missing()) {
-                end = Accept(u"");
-            } else if (arg.value.is_string()) {
-                end = Accept(arg.value.string_value());
-            } else if (arg.value.is_array()) {
-                end = WalkArray(arg.value.array_value());
+        for (const Arg& arg : args.subspan(3)) {
+            if (arg.value.is_array()) {
+                WalkArray(arg.value.array_value());
+            } else if (arg.ref) {
+                WalkRef(*arg.ref);
             } else {
-                end = WalkRef(*arg.ref);
+                Accept(arg.value.is_string() ? arg.value.string_value() : u"");
             }
-            if (end && end->kind == Expected::Kind::Beyond) return std::nullopt;
-            if (end) return end;
+            if (end_) return *end_;
         }
-        return Expected::Text(joined_);
+        return {joined_, std::nullopt, 0};
     }
 
   private:
     // Without a delimiter an empty text leaves no trace, as if empties were ignored.
     bool skip_empty() const { return ignore_empty_ || delimiter_.empty(); }
-    static Expected Beyond() { return Expected::Of(Expected::Kind::Beyond); }
-    static Expected Limit() { return Expected::Text(std::u16string(tb::kCellLimitText)); }
+    static Expected Limit() { return {std::u16string(tb::kCellLimitText), std::nullopt, 0}; }
 
-    static std::optional<bool> Switch(const Arg& arg, bool default_value) {
+    static bool Switch(const Arg& arg, bool default_value) {
         if (arg.value.is_missing()) return default_value;
         if (arg.value.is_boolean()) return arg.value.boolean_value();
-        return std::nullopt;
+        throw Beyond{};
     }
 
     CellData CellAt(const Ref& ref) const { return CellAt(ref.sheet, ref.top, ref.left); }
@@ -455,121 +369,95 @@ class Model {
     }
 
     // The text a cell gives the join: its displayed text with formats, else its text value.
-    std::optional<std::u16string> CellText(const CellData& cell) const {
-        if (cell.value.is_empty()) return std::u16string();
+    std::u16string CellText(const CellData& cell) const {
+        if (cell.value.is_empty()) return {};
         if (use_formats_) {
             try {
                 return Excel::display_text(cell.value, cell.format);
             } catch (const tb::Failure&) {
-                return std::nullopt;
+                throw Beyond{};
             }
         }
         if (cell.value.is_string()) return cell.value.string_value();
-        return std::nullopt;
+        throw Beyond{};
     }
 
-    std::optional<Expected> Accept(const std::u16string& text) {
-        if (text.empty() && ignore_empty_) return std::nullopt;
+    void Accept(const std::u16string& text) {
+        if (end_ || (text.empty() && ignore_empty_)) return;
         if (accepted_++ > 0) joined_ += delimiter_;
         joined_ += text;
-        if (joined_.size() > kCellLimit) return Limit();
-        return std::nullopt;
+        if (joined_.size() > kCellLimit) end_ = Limit();
     }
 
-    std::optional<Expected> WalkArray(const Array& array) {
-        if (array.dimensions() != 2 || array.lower(0) != 1 || array.lower(1) != 1) return Beyond();
+    void WalkArray(const Array& array) {
+        if (array.dimensions() != 2 || array.lower(0) != 1 || array.lower(1) != 1) throw Beyond{};
         for (const Value& element : array.elements()) {  // row by row
-            if (!element.is_string() && !element.is_empty()) return Beyond();
-            if (auto end = Accept(element.is_string() ? element.string_value() : u"")) return end;
+            if (!element.is_string() && !element.is_empty()) throw Beyond{};
+            Accept(element.is_string() ? element.string_value() : u"");
+            if (end_) return;
         }
-        return std::nullopt;
     }
 
-    std::optional<Expected> Cell(const Ref& ref, std::uint32_t row, std::uint32_t column) {
-        const CellData cell = CellAt(ref.sheet, row, column);
-        if (cell.value.is_error()) {
-            Expected error = Expected::Of(Expected::Kind::ErrorCell);
-            error.cell = Ref{ref.sheet, row, column, row, column};
-            error.code = cell.value.error_code();
-            return error;
-        }
-        const auto text = CellText(cell);
-        if (!text) return Beyond();
-        return Accept(*text);
+    void Cell(std::size_t sheet, std::uint32_t row, std::uint32_t column) {
+        const CellData cell = CellAt(sheet, row, column);
+        if (cell.value.is_error())
+            end_ = Expected{{}, Ref{sheet, row, column, row, column}, cell.value.error_code()};
+        else
+            Accept(CellText(cell));
     }
 
-    std::optional<Expected> WalkRef(const Ref& ref) {
-        if (ref.area() == 1) return Cell(ref, ref.top, ref.left);
-        if (!skip_empty()) {  // the early check keeps this walk short
-            for (std::uint32_t row = ref.top; row <= ref.bottom; ++row) {
-                for (std::uint32_t column = ref.left; column <= ref.right; ++column) {
-                    if (auto end = Cell(ref, row, column)) return end;
-                }
-            }
-            return std::nullopt;
-        }
-        // Empty texts are skipped: only the stored cells matter, row by row.
+    void WalkRef(const Ref& ref) {
+        // With empties skipped only the stored cells matter; else the early check keeps the walk
+        // over every cell short.
         std::vector<std::uint64_t> keys;
-        for (const auto& [key, cell] : book_->sheets[ref.sheet].cells) {
+        if (skip_empty() && ref.area() > 1) {
+            for (const auto& [key, cell] : book_->sheets[ref.sheet].cells)
+                keys.push_back(key);
+            std::sort(keys.begin(), keys.end());
+        } else {
+            for (std::uint64_t row = ref.top; row <= ref.bottom; ++row)
+                for (std::uint64_t column = ref.left; column <= ref.right; ++column)
+                    keys.push_back(row << 32 | column);
+        }
+        for (std::uint64_t key : keys) {
             const auto row = static_cast<std::uint32_t>(key >> 32);
             const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
             if (row >= ref.top && row <= ref.bottom && column >= ref.left && column <= ref.right)
-                keys.push_back(key);
+                Cell(ref.sheet, row, column);
+            if (end_) return;
         }
-        std::sort(keys.begin(), keys.end());
-        for (std::uint64_t key : keys) {
-            if (auto end = Cell(ref, static_cast<std::uint32_t>(key >> 32),
-                                static_cast<std::uint32_t>(key & 0xFFFFFFFFu)))
-                return end;
-        }
-        return std::nullopt;
     }
 
     const WorkbookData* book_;
-    bool use_formats_ = false;
-    bool ignore_empty_ = true;
-    std::u16string delimiter_;
-    std::u16string joined_;
+    bool use_formats_ = false, ignore_empty_ = true;
+    std::u16string delimiter_, joined_;
     std::size_t accepted_ = 0;
+    std::optional<Expected> end_;
 };
 
 std::string Describe(const Value& v) {
-    switch (v.kind()) {
-        case Kind::String:
-            return "text of " + std::to_string(v.string_value().size()) + " characters \"" +
-                   tb::utf8(v.string_value().substr(0, 60)) + "\"";
-        case Kind::Error:
-            return "error " + std::to_string(v.error_code());
-        case Kind::Object:
-            return "an object";
-        default:
-            return "a value of kind " + std::to_string(static_cast<int>(v.kind()));
-    }
+    if (v.is_string())
+        return "text of " + std::to_string(v.string_value().size()) + " characters \"" +
+               tb::utf8(v.string_value().substr(0, 60)) + "\"";
+    if (v.is_error()) return "error " + std::to_string(v.error_code());
+    return "a value of kind " + std::to_string(static_cast<int>(v.kind()));
 }
 
 bool Matches(const Value& result, const Expected& expected) {
-    switch (expected.kind) {
-        case Expected::Kind::Text:
-            return result.is_string() && result.string_value() == expected.text;
-        case Expected::Kind::ValueError:
-            return result.is_error() && result.error_code() == kValueError;
-        case Expected::Kind::ErrorCell:
-            try {
-                if (!result.is_object()) return false;
-                const ObjectRef& cell = result.object_value();
-                const ObjectRef sheet = tb::excel::Range_Worksheet(cell);
-                return tb::get(cell, u"Address").string_value() ==
-                           u"$" + ColumnLetters(expected.cell.left) + u"$" +
-                               Number(expected.cell.top) &&
-                       tb::get(sheet, u"Name").string_value() == kSheetNames[expected.cell.sheet] &&
-                       tb::excel::Range_Value(cell).error_code() == expected.code;
-            } catch (const tb::Failure&) {
-                return false;
-            }
-        case Expected::Kind::Beyond:
-            break;
+    if (expected.text) return result.is_string() && result.string_value() == *expected.text;
+    if (!expected.error_cell) return result.is_error() && result.error_code() == kValueError;
+    try {
+        if (!result.is_object()) return false;
+        const ObjectRef& cell = result.object_value();
+        const Ref& at = *expected.error_cell;
+        return tb::get(cell, u"Address").string_value() ==
+                   u"$" + ColumnLetters(at.left) + u"$" + Number(at.top) &&
+               tb::get(tb::excel::Range_Worksheet(cell), u"Name").string_value() ==
+                   kSheetNames[at.sheet] &&
+               tb::excel::Range_Value(cell).error_code() == expected.code;
+    } catch (const tb::Failure&) {
+        return false;
     }
-    return false;
 }
 
 void Run(Input& in) {
@@ -589,12 +477,9 @@ void Run(Input& in) {
                           : tb::SinkFactory());
 
     std::vector<Arg> args;
-    {
-        Decoder decoder(in, excel, book ? &*book : nullptr);
-        const std::size_t count = in.pick(10);
-        for (std::size_t i = 0; i < count; ++i)
-            args.push_back(decoder.Argument());
-    }
+    Decoder decoder(in, excel, book ? &*book : nullptr);
+    for (std::size_t i = 0, count = in.pick(10); i < count; ++i)
+        args.push_back(decoder.Argument());
     std::vector<Value> params;
     for (const Arg& arg : args)
         params.push_back(arg.value);
@@ -617,7 +502,6 @@ void Run(Input& in) {
         excel.make_unknown(op);
         evaluate_faulted = evaluate_faulted || op == u"Application.Evaluate";
     }
-
     // A budget: a walk over a whole column that a failed limit probe let through (the host
     // would read every cell, slowly but correctly) ends after this many cells with #VALUE!.
     constexpr std::uint64_t budget = 40000;
@@ -636,7 +520,6 @@ void Run(Input& in) {
     const bool faulted =
         faults > 0 || unknown || excel.calls(u"Range.Cells") - cells_before >= budget;
 
-    // The kind of the result.
     if (result.is_object()) {
         if (!result.object_value()) violated("the result is an empty object reference");
         try {
@@ -657,25 +540,19 @@ void Run(Input& in) {
             violated("an error among the first three arguments gave " + Describe(result));
     }
 
-    // The model.
-    {
-        Model model(book ? &*book : nullptr);
-        if (const std::optional<Expected> expected = model.Expect(args)) {
-            const bool limit =
-                expected->kind == Expected::Kind::Text && expected->text == tb::kCellLimitText;
-            const bool ok = Matches(result, *expected) ||
-                            (faulted && (value_error || (limit && evaluate_faulted)));
-            if (!ok) {
-                violated("the join gave " + Describe(result) + " where the model expects " +
-                         (expected->kind == Expected::Kind::Text
-                              ? Describe(Value::string(expected->text))
-                          : expected->kind == Expected::Kind::ValueError
-                              ? std::string("#VALUE!")
-                              : "the error cell " + tb::utf8(CellAddress(expected->cell.top,
-                                                                         expected->cell.left))) +
-                         (faulted ? " (faults injected)" : ""));
-            }
-        }
+    try {
+        const Expected expected = Model(book ? &*book : nullptr).Expect(args);
+        const bool limit = expected.text == tb::kCellLimitText;
+        if (!Matches(result, expected) &&
+            !(faulted && (value_error || (limit && evaluate_faulted))))
+            violated("the join gave " + Describe(result) + " where the model expects " +
+                     (expected.text ? Describe(Value::string(*expected.text))
+                      : expected.error_cell
+                          ? "the error cell " + tb::utf8(CellAddress(expected.error_cell->top,
+                                                                     expected.error_cell->left))
+                          : std::string("#VALUE!")) +
+                     (faulted ? " (faults injected)" : ""));
+    } catch (const Beyond&) {
     }
 
     result = Value();

@@ -14,25 +14,19 @@ namespace tb::standin::testing {
 // "cur:12345" (scaled by 10,000), "obj", "noobj", "arr2x2{num:1,num:2,num:3,num:4}".
 inline std::string describe(const Value& v) {
     char buffer[64];
+    // clang-format off
     switch (v.kind()) {
-        case Kind::Empty:
-            return "empty";
-        case Kind::Null:
-            return "null";
-        case Kind::Error:
-            if (v.is_missing()) return "missing";
-            return "err:" + utf8(xlerr::display_text(v.error_code()));
-        case Kind::Boolean:
-            return v.boolean_value() ? "bool:TRUE" : "bool:FALSE";
-        case Kind::String:
-            return "str:" + utf8(v.string_value());
+        case Kind::Empty: return "empty";
+        case Kind::Null: return "null";
+        case Kind::Error: return v.is_missing() ? "missing" : "err:" + utf8(xlerr::display_text(v.error_code()));
+        case Kind::Boolean: return v.boolean_value() ? "bool:TRUE" : "bool:FALSE";
+        case Kind::String: return "str:" + utf8(v.string_value());
+        case Kind::Currency: return "cur:" + std::to_string(v.currency_value());
+        case Kind::Object: return v.object_value() ? "obj" : "noobj";
+        // clang-format on
         case Kind::Date:
             std::snprintf(buffer, sizeof buffer, "date:%.15g", v.date_value());
             return buffer;
-        case Kind::Currency:
-            return "cur:" + std::to_string(v.currency_value());
-        case Kind::Object:
-            return v.object_value() ? "obj" : "noobj";
         case Kind::Array: {
             const Array& a = v.array_value();
             std::string s = "arr";
@@ -52,19 +46,14 @@ inline std::string describe(const Value& v) {
 // Book1: Sheet1 with A1 = 1, A2 = 2, B1 = "b", C3 = TRUE, D4 = #N/A; Sheet2 with A1 = "s2";
 // "My Sheet" with A1 = "my".
 inline void open_sample(Excel& excel) {
-    WorkbookData book;
-    book.name = u"Book1";
-    SheetData one{u"Sheet1", {}};
-    one.set(1, 1, Value::number(1));
-    one.set(2, 1, Value::number(2));
-    one.set(1, 2, Value::string(u"b"));
-    one.set(3, 3, Value::boolean(true));
-    one.set(4, 4, Value::xl_error(xlerr::na));
-    SheetData two{u"Sheet2", {}};
-    two.set(1, 1, Value::string(u"s2"));
-    SheetData three{u"My Sheet", {}};
-    three.set(1, 1, Value::string(u"my"));
-    book.sheets = {std::move(one), std::move(two), std::move(three)};
+    WorkbookData book{u"Book1", {{u"Sheet1", {}}, {u"Sheet2", {}}, {u"My Sheet", {}}}};
+    book.sheets[0].set(1, 1, Value::number(1));
+    book.sheets[0].set(2, 1, Value::number(2));
+    book.sheets[0].set(1, 2, Value::string(u"b"));
+    book.sheets[0].set(3, 3, Value::boolean(true));
+    book.sheets[0].set(4, 4, Value::xl_error(xlerr::na));
+    book.sheets[1].set(1, 1, Value::string(u"s2"));
+    book.sheets[2].set(1, 1, Value::string(u"my"));
     excel.open(std::move(book));
 }
 
