@@ -723,7 +723,7 @@ Value concatenate(std::span<const Value> args) {
         Value err = as_text(a, part);
         if (!err.is_empty()) return err;
         joined += part;
-        if (joined.size() > cell_text_limit + 1) return xl(xlerr::value);
+        if (joined.size() > cell_text_limit) return xl(xlerr::value);
     }
     return Value::string(std::move(joined));
 }
