@@ -7,23 +7,20 @@
 // the part's text), packed here into a zip of stored entries with correct checksums: mutations
 // of the XML then reach the XML and workbook readers instead of failing the checksum. Any other
 // input is read as the file itself.
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <exception>
-#include <span>
 #include <string>
 #include <string_view>
 #include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "standin/excel.h"
 #include "standin/xlsx/xlsx_reader.h"
 #include "tests/fuzz/fuzz_input.h"
+#include "tests/unit/xlsx_test_zip.h"
 
 namespace {
 
@@ -55,72 +52,18 @@ void check(const tb::standin::WorkbookData& book) {
     }
 }
 
-void put16(std::vector<std::uint8_t>& out, std::size_t v) {
-    out.push_back(static_cast<std::uint8_t>(v & 0xFF));
-    out.push_back(static_cast<std::uint8_t>((v >> 8) & 0xFF));
-}
-void put32(std::vector<std::uint8_t>& out, std::size_t v) {
-    put16(out, v & 0xFFFF);
-    put16(out, (v >> 16) & 0xFFFF);
-}
-
+// Splits "=== <name>" lines and the text after each into (name, data) parts.
 std::vector<std::uint8_t> pack(std::string_view text) {
-    struct Part {
-        std::string_view name, data;
-        std::size_t offset = 0;
-        std::uint32_t crc = 0;
-    };
-    std::vector<Part> parts;
-    constexpr std::string_view marker = "=== ";
+    std::vector<std::pair<std::string_view, std::string_view>> parts;
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t name_end = std::min(text.find('\n', at), text.size());
         const std::size_t next = std::min(text.find("\n=== ", name_end), text.size());
         const std::size_t data_begin = std::min(name_end + 1, next);
-        parts.push_back({text.substr(at + marker.size(), name_end - at - marker.size()),
-                         text.substr(data_begin, next - data_begin)});
+        parts.emplace_back(text.substr(at + 4, name_end - at - 4),
+                           text.substr(data_begin, next - data_begin));
         at = next + 1;
     }
-    std::vector<std::uint8_t> zip;
-    auto header = [&zip](std::uint32_t signature, bool central, const Part& part) {
-        put32(zip, signature);
-        if (central) put16(zip, 20);  // made by
-        put16(zip, 20);               // needed to extract
-        put16(zip, 0);                // flags
-        put16(zip, 0);                // stored
-        put32(zip, 0x00210000);       // 1980-01-01 00:00
-        put32(zip, part.crc);
-        put32(zip, part.data.size());
-        put32(zip, part.data.size());
-        put16(zip, part.name.size());
-        put16(zip, 0);  // extra field
-        if (central) {
-            put16(zip, 0);  // comment
-            put16(zip, 0);  // disk
-            put16(zip, 0);  // internal attributes
-            put32(zip, 0);  // external attributes
-            put32(zip, part.offset);
-        }
-        zip.insert(zip.end(), part.name.begin(), part.name.end());
-    };
-    for (Part& part : parts) {
-        part.offset = zip.size();
-        part.crc =
-            static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(part.data.data()),
-                                             static_cast<uInt>(part.data.size())));
-        header(0x04034b50, false, part);
-        zip.insert(zip.end(), part.data.begin(), part.data.end());
-    }
-    const std::size_t directory = zip.size();
-    for (const Part& part : parts)
-        header(0x02014b50, true, part);
-    put32(zip, 0x06054b50);
-    put32(zip, 0);  // disks
-    put16(zip, parts.size());
-    put16(zip, parts.size());
-    put32(zip, zip.size() - directory - 12);
-    put32(zip, directory);
-    put16(zip, 0);  // comment
-    return zip;
+    return tb::test::zip_parts(parts);
 }
 
 }  // namespace
@@ -131,12 +74,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         text.starts_with("=== ") ? pack(text) : std::vector<std::uint8_t>(data, data + size);
     try {
         const tb::standin::WorkbookData book = tb::standin::read_xlsx(packed, "fuzz.xlsx");
-        if (std::getenv("TB_FUZZ_TRACE"))
-            std::fprintf(stderr, "read %zu sheets\n", book.sheets.size());
         check(book);
     } catch (const tb::standin::XlsxError& e) {
         const std::string message = e.what();
-        if (std::getenv("TB_FUZZ_TRACE")) std::fprintf(stderr, "error: %s\n", e.what());
         if (message.empty()) violated("an empty error message");
         if (message.find_first_of("\r\n") != std::string::npos) {
             violated("an error message of several lines: " + message);
