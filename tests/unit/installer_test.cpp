@@ -123,17 +123,17 @@ RegValue Value(const std::u16string& v) {
     return RegValue::String(v);
 }
 
-// "|"-separated: NAME=V a value in Excel 16.0's Options; 17.0 an Options key of that version,
-// 17.0:NAME=V, Word:NAME=V a value in that version's or application's; Word:-NAME that value
-// gone; @ the add-in's Add-in Manager value, as Excel leaves it when the add-in is unticked.
-// Faults: !NAME unreadable in 16.0; ~ every write and delete of the add-in's values refused; % "not
-// found" as the plain code 2; *N the Nth shell creation fails, * every one; ?f, ?n a key without a
-// default value answered by failing, by nothing.
-void Put(Registry& r, std::u16string_view spec) {
+// A registry layout, "|"-separated: NAME=V a value in Excel 16.0's Options; 17.0 an Options key
+// of that version; 17.0:NAME=V, Word:NAME=V a value in that version's or application's;
+// Word:-NAME that value gone; @ the add-in's Add-in Manager value, as Excel leaves it when the
+// add-in is unticked. Faults: !NAME unreadable in 16.0; ~ every write and delete of the add-in's
+// values refused; % "not found" as the plain code 2; *N the Nth shell creation fails, * every
+// one; ?f, ?n a key without a default value answered by failing, by nothing.
+void Put(Registry& r, std::u16string_view layout) {
     const std::u16string options = UpperCase(kRoot + Key(u"16.0") + u"\\");
-    for (std::size_t start = 0; start < spec.size();) {
-        const std::size_t end = std::min(spec.find(u'|', start), spec.size());
-        std::u16string item(spec.substr(start, end - start)), version = u"16.0", app = u"Excel";
+    for (std::size_t start = 0; start < layout.size();) {
+        const std::size_t end = std::min(layout.find(u'|', start), layout.size());
+        std::u16string item(layout.substr(start, end - start)), version = u"16.0", app = u"Excel";
         start = end + 1;
         const bool digit = item[0] >= u'0' && item[0] <= u'9';
         if (const std::size_t colon = item.find(u':'); colon != std::u16string::npos) {
