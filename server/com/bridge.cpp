@@ -3,8 +3,10 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <array>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace tb::com {
@@ -68,6 +70,10 @@ class EventForwarder final : public SingleInterfaceObject<EventForwarder, IDispa
 // default value as DISPID_VALUE, failures and EXCEPINFO raised as tb::Failure.
 class DispatchHost final : public HostObject {
   public:
+    // Dispatch identifiers by member name. Identifiers belong to an interface, so objects of
+    // one interface may share a table.
+    using Dispids = std::vector<std::pair<std::u16string, DISPID>>;
+
     explicit DispatchHost(com_ptr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
 
     IDispatch* dispatch() const { return dispatch_.get(); }
@@ -80,13 +86,15 @@ class DispatchHost final : public HostObject {
     Value invoke(std::u16string_view member, InvokeKind kind,
                  std::span<const Value> args) override {
         const DISPID dispid = member.empty() ? DISPID_VALUE : dispid_of(member);
-        // rgvarg holds the arguments right to left.
-        std::vector<unique_variant> argv(args.size());
+        // rgvarg holds the arguments right to left; a few fit without an allocation.
+        std::array<unique_variant, 4> few;
+        std::vector<unique_variant> many(args.size() > few.size() ? args.size() : 0);
+        unique_variant* argv = many.empty() ? few.data() : many.data();
         for (std::size_t i = 0; i < args.size(); ++i)
             to_variant(args[i], argv[args.size() - 1 - i].get());
         static_assert(sizeof(unique_variant) == sizeof(VARIANT));
-        DISPPARAMS params{argv.empty() ? nullptr : argv.front().get(), nullptr,
-                          static_cast<UINT>(argv.size()), 0};
+        DISPPARAMS params{args.empty() ? nullptr : argv->get(), nullptr,
+                          static_cast<UINT>(args.size()), 0};
         unique_variant result;
         EXCEPINFO info{};
         UINT arg_error = 0;
@@ -101,19 +109,29 @@ class DispatchHost final : public HostObject {
             if (info.scode != 0 && FAILED(info.scode)) hr = info.scode;
         }
         check(hr, "Invoke");
-        return to_value(*result);
+        // Cells, of a range, a sheet or the application, is declared to give a Range: the cells
+        // of one object share their identifiers, so a walk asks for a cell's members once, not
+        // once a cell.
+        Value answer = to_value(*result);
+        if (answer.is_object() && iequals(member, u"Cells")) {
+            if (auto* cell = dynamic_cast<DispatchHost*>(answer.object_value().get())) {
+                if (!cell_dispids_) cell_dispids_ = std::make_shared<Dispids>();
+                cell->dispids_ = cell_dispids_;
+            }
+        }
+        return answer;
     }
 
-    // A member's dispatch identifier, asked once per name: an object keeps its identifiers for
-    // its lifetime, and a walk asks the same range for Cells once per cell.
+    // A member's dispatch identifier, asked once per name and table.
     DISPID dispid_of(std::u16string_view member) {
-        for (const auto& [name, id] : dispids_)
+        if (!dispids_) dispids_ = std::make_shared<Dispids>();
+        for (const auto& [name, id] : *dispids_)
             if (name == member) return id;
         std::u16string name(member);
         auto* names = reinterpret_cast<LPOLESTR>(name.data());
         DISPID dispid = DISPID_UNKNOWN;
         check(dispatch_->GetIDsOfNames(IID_NULL, &names, 1, 1033, &dispid), "GetIDsOfNames");
-        dispids_.emplace_back(std::move(name), dispid);
+        dispids_->emplace_back(std::move(name), dispid);
         return dispid;
     }
 
@@ -165,7 +183,8 @@ class DispatchHost final : public HostObject {
 
     com_ptr<IDispatch> dispatch_;
     std::map<DWORD, Connection> connections_;
-    std::vector<std::pair<std::u16string, DISPID>> dispids_;
+    std::shared_ptr<Dispids> dispids_;  // made on the first name asked
+    std::shared_ptr<Dispids> cell_dispids_;  // the table of the ranges Cells gives
     ULONG refs_ = 1;
 };
 

@@ -361,12 +361,15 @@ Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_f
                     }
                     for (double r = 1; r <= rows; ++r) {
                         for (double c = 1; c <= columns; ++c) {
-                            {
-                                ObjectRef cell = excel::Range_Cells(range, r, c);
-                                if (excel::Range_Value(cell).is_error()) return Value::object(cell);
-                            }
-                            accept(ItemText(Value::object(excel::Range_Cells(range, r, c)),
-                                            use_formats));
+                            // One host object a cell. Its Value2 is an error exactly when its
+                            // Value is, so without formats the value read for the error test is
+                            // also the one whose text is joined.
+                            ObjectRef cell = excel::Range_Cells(range, r, c);
+                            Value value =
+                                use_formats ? excel::Range_Value(cell) : excel::Range_Value2(cell);
+                            if (value.is_error()) return Value::object(std::move(cell));
+                            accept(use_formats ? ItemText(Value::object(std::move(cell)), true)
+                                               : ItemText(std::move(value), false));
                             if (limit_reached) return Value::string(kCellLimitText);
                         }
                     }

@@ -136,10 +136,13 @@ class HostDispatch final : public IDispatch, public IConnectionPointContainer {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         if (count != 1) return DISP_E_UNKNOWNNAME;  // no named arguments
         return guarded([&] {
-            const std::u16string name = to_upper(reinterpret_cast<const char16_t*>(names[0]));
-            auto [it, added] =
-                ids_by_name().emplace(name, static_cast<DISPID>(ids_by_name().size() + 1));
-            if (added) names_by_id()[it->second] = name;
+            std::u16string name = to_upper(reinterpret_cast<const char16_t*>(names[0]));
+            auto it = ids_by_name().find(name);
+            if (it == ids_by_name().end()) {  // a name seen for the first time
+                const auto id = static_cast<DISPID>(ids_by_name().size() + 1);
+                names_by_id()[id] = name;
+                it = ids_by_name().emplace(std::move(name), id).first;
+            }
             ids[0] = it->second;
             return S_OK;
         });
@@ -159,6 +162,7 @@ class HostDispatch final : public IDispatch, public IConnectionPointContainer {
         if (result) VariantInit(result);
         const HRESULT hr = guarded([&] {
             std::vector<Value> args;
+            args.reserve(params->cArgs);
             for (UINT i = params->cArgs; i > 0; --i)
                 args.push_back(com::to_value(params->rgvarg[i - 1]));
             const InvokeKind kind =
