@@ -1272,23 +1272,18 @@ void settle_cell(State& state, SheetRef sheet, std::uint64_t key) {
 
 void settle_formulas(State& state, const Area& area) {
     if (!state.recalc) return;
-    const SheetData& data = state.sheet(area.sheet);
+    const auto& formulas = state.sheet(area.sheet).cells.formulas();
     const Rect& r = area.rect;
     std::vector<std::uint64_t> keys;
-    auto take = [&](std::uint32_t row, std::uint32_t column, const CellData& cell) {
-        if (cell.formula) keys.push_back(cell_key(row, column));
-    };
-    if (data.cells.size() < r.area()) {
-        for (const auto& [key, cell] : data.cells) {
-            const auto row = static_cast<std::uint32_t>(key >> 32);
-            const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
-            if (r.contains(row, column)) take(row, column, cell);
-        }
+    if (formulas.size() < r.area()) {
+        for (const auto& [key, formula] : formulas)
+            if (r.contains(static_cast<std::uint32_t>(key >> 32),
+                           static_cast<std::uint32_t>(key & 0xFFFFFFFFu)))
+                keys.push_back(key);
     } else {
         for (std::uint32_t row = r.top; row <= r.bottom; ++row)
             for (std::uint32_t column = r.left; column <= r.right; ++column)
-                if (const std::optional<CellData> cell = data.find(row, column))
-                    take(row, column, *cell);
+                if (formulas.contains(cell_key(row, column))) keys.push_back(cell_key(row, column));
     }
     // Row by row, whatever order the file gave the cells in.
     std::sort(keys.begin(), keys.end());

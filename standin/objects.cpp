@@ -275,7 +275,11 @@ void expect_args(std::span<const Value> args, std::size_t most) {
 // An index argument as Excel reads it: any number kind, rounded to a whole number.
 std::optional<std::int64_t> index_of(const Value& v) {
     if (v.is_number_kind() || v.is_boolean() || v.is_date()) {
-        const double d = std::nearbyint(v.to_number());
+        const double x = v.to_number();
+        // A whole number, the usual index, needs no rounding (a library call on some targets).
+        if (std::fabs(x) <= 9e15 && static_cast<double>(static_cast<std::int64_t>(x)) == x)
+            return static_cast<std::int64_t>(x);
+        const double d = std::nearbyint(x);
         if (std::fabs(d) > 9e15) fail(hr::overflow, "index out of range");
         return static_cast<std::int64_t>(d);
     }

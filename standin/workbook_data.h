@@ -89,9 +89,14 @@ class CellMap {
         slot.format = format_index(cell.format);
         if (cell.formula) {
             formulas_.insert_or_assign(key, std::move(*cell.formula));
-        } else {
+        } else if (!formulas_.empty()) {
             formulas_.erase(key);
         }
+    }
+    // The formula cells by key, unordered: what a reader needs to find them without visiting
+    // every cell.
+    const std::unordered_map<std::uint64_t, std::u16string, CellKeyHash>& formulas() const {
+        return formulas_;
     }
 
     class iterator {

@@ -158,11 +158,10 @@ void print_problems(std::ostream& err, const std::string& program,
 
 std::vector<FormulaCell> textbraid_cells(const standin::SheetData& sheet) {
     std::vector<FormulaCell> cells;
-    for (const auto& [key, cell] : sheet.cells) {
-        if (!cell.formula) continue;
-        if (to_upper(*cell.formula).find(u"TEXTBRAID(") == std::u16string::npos) continue;
+    for (const auto& [key, formula] : sheet.cells.formulas()) {
+        if (to_upper(formula).find(u"TEXTBRAID(") == std::u16string::npos) continue;
         cells.push_back({static_cast<std::uint32_t>(key >> 32),
-                         static_cast<std::uint32_t>(key & 0xFFFFFFFFu), *cell.formula});
+                         static_cast<std::uint32_t>(key & 0xFFFFFFFFu), formula});
     }
     std::sort(cells.begin(), cells.end(), [](const FormulaCell& a, const FormulaCell& b) {
         return a.row != b.row ? a.row < b.row : a.column < b.column;

@@ -457,11 +457,12 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
 
         // An empty <v/> is no value, except for a formula's text result.
         if (type != "str" && type != "inlineStr" && trim(v).empty()) has_v = false;
-        const std::string ref = column_name(column) + std::to_string(cell_row);
+        // The cell's name, for a message only: most cells never need it.
+        const auto ref = [&] { return column_name(column) + std::to_string(cell_row); };
         CellData cell;
         if (!formats_.empty()) {
             if (style >= formats_.size()) {
-                x.invalid("cell " + ref + " has style index " + std::to_string(style) +
+                x.invalid("cell " + ref() + " has style index " + std::to_string(style) +
                           ", past the " + std::to_string(formats_.size()) + " cell formats");
             }
             cell.format = formats_[static_cast<std::size_t>(style)];
@@ -470,7 +471,7 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
             if (has_v) {
                 std::uint64_t index = 0;
                 if (!parse_uint(v, index) || index >= shared_strings_.size()) {
-                    x.invalid("cell " + ref + " refers to shared string " + std::string(trim(v)) +
+                    x.invalid("cell " + ref() + " refers to shared string " + std::string(trim(v)) +
                               ", past the " + std::to_string(shared_strings_.size()) + " strings");
                 }
                 cell.value = Value::string(shared_strings_[static_cast<std::size_t>(index)]);
@@ -491,27 +492,28 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
                 } else if (b == "0" || b == "false") {
                     cell.value = Value::boolean(false);
                 } else {
-                    x.invalid("cell " + ref + " has the bad boolean " + v);
+                    x.invalid("cell " + ref() + " has the bad boolean " + v);
                 }
             }
         } else if (type == "e") {
             if (has_v) {
                 const std::int32_t code = error_scode(v);
-                if (code == 0) x.invalid("cell " + ref + " has the unknown error value " + v);
+                if (code == 0) x.invalid("cell " + ref() + " has the unknown error value " + v);
                 cell.value = Value::error(code);
             }
         } else if (type == "d") {
             if (has_v) {
                 double serial = 0;
                 if (!iso_to_serial(trim(v), serial)) {
-                    x.invalid("cell " + ref + " has the bad date " + v);
+                    x.invalid("cell " + ref() + " has the bad date " + v);
                 }
                 cell.value = Value::number(serial);
             }
         } else if (type == "n") {
             if (has_v) {
                 double number = 0;
-                if (!parse_double(v, number)) x.invalid("cell " + ref + " has the bad number " + v);
+                if (!parse_double(v, number))
+                    x.invalid("cell " + ref() + " has the bad number " + v);
                 if (date1904_ && style < date_formats_.size() &&
                     date_formats_[static_cast<std::size_t>(style)]) {
                     number += date1904_offset;
@@ -519,7 +521,7 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
                 cell.value = Value::number(number);
             }
         } else {
-            x.invalid("cell " + ref + " has the unknown type " + type);
+            x.invalid("cell " + ref() + " has the unknown type " + type);
         }
 
         if (has_f) {
