@@ -68,7 +68,7 @@ class EventForwarder final : public SingleInterfaceObject<EventForwarder, IDispa
 
 // A host object over an IDispatch: members by name (GetIDsOfNames with locale 1033), the
 // default value as DISPID_VALUE, failures and EXCEPINFO raised as tb::Failure.
-class DispatchHost final : public HostObject {
+class DispatchHost final : public HostObject, public Recycled<DispatchHost> {
   public:
     // Dispatch identifiers by member name. Identifiers belong to an interface, so objects of
     // one interface may share a table.
@@ -183,7 +183,7 @@ class DispatchHost final : public HostObject {
 
     com_ptr<IDispatch> dispatch_;
     std::map<DWORD, Connection> connections_;
-    std::shared_ptr<Dispids> dispids_;  // made on the first name asked
+    std::shared_ptr<Dispids> dispids_;       // made on the first name asked
     std::shared_ptr<Dispids> cell_dispids_;  // the table of the ranges Cells gives
     ULONG refs_ = 1;
 };
@@ -475,6 +475,10 @@ unique_variant to_variant(const Value& value) {
 
 void set_object_codec(const ObjectCodec& codec) {
     g_codec = codec;
+}
+
+void release_cached_blocks() noexcept {
+    DispatchHost::cache().close();
 }
 
 ObjectRef host_object(IDispatch* dispatch) {

@@ -41,6 +41,8 @@ void set_object_codec(const ObjectCodec& codec);
 
 // A host object over an IDispatch (a null pointer gives the empty reference).
 ObjectRef host_object(IDispatch* dispatch);
+// Frees the memory kept for reuse by the wrappers of host objects (the module is unloaded).
+void release_cached_blocks() noexcept;
 // The IDispatch of a host object, with a count for the caller; null for the empty reference.
 IDispatch* dispatch_of(const ObjectRef& object);
 

@@ -6,6 +6,8 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstddef>
 #include <new>
 #include <string_view>
 #include <utility>
@@ -13,6 +15,73 @@
 #include "server/host/failure.h"
 
 namespace tb::com {
+
+// Freed blocks of one size kept for reuse, at most Keep of them, so that objects made and
+// dropped once a host call (the wrapper of a cell's range) need no heap call: under Wine's heap
+// an allocation and its release cost more than the rest of such a call. Safe between threads.
+// Constant-initialised and trivially destroyed, so it serves objects released during static
+// destruction too; close() frees what it keeps when the module is unloaded.
+template <std::size_t Size, std::size_t Keep = 32>
+class BlockCache {
+  public:
+    void* take() {
+        {
+            Guard guard(busy_);
+            if (count_ > 0) return blocks_[--count_];
+        }
+        return ::operator new(Size);
+    }
+    void give(void* block) noexcept {
+        {
+            Guard guard(busy_);
+            if (!closed_ && count_ < Keep) {
+                blocks_[count_++] = block;
+                return;
+            }
+        }
+        ::operator delete(block);
+    }
+    void close() noexcept {
+        Guard guard(busy_);
+        closed_ = true;
+        while (count_ > 0)
+            ::operator delete(blocks_[--count_]);
+    }
+
+  private:
+    struct Guard {
+        explicit Guard(std::atomic_flag& flag) : flag_(flag) {
+            while (flag_.test_and_set(std::memory_order_acquire)) {
+            }
+        }
+        ~Guard() { flag_.clear(std::memory_order_release); }
+        std::atomic_flag& flag_;
+    };
+    std::atomic_flag busy_;
+    void* blocks_[Keep] = {};
+    std::size_t count_ = 0;
+    bool closed_ = false;
+};
+
+// A base that makes T's objects come from a BlockCache of its own.
+template <class T>
+class Recycled {
+  public:
+    static void* operator new(std::size_t size) {
+        return size == sizeof(T) ? cache().take() : ::operator new(size);
+    }
+    static void operator delete(void* block, std::size_t size) noexcept {
+        if (size == sizeof(T)) {
+            cache().give(block);
+        } else {
+            ::operator delete(block);
+        }
+    }
+    static auto& cache() {
+        static constinit BlockCache<sizeof(T)> blocks;
+        return blocks;
+    }
+};
 
 template <class T>
 class com_ptr {
@@ -88,15 +157,34 @@ class unique_bstr {
 
 class unique_variant {
   public:
-    unique_variant() { VariantInit(&v_); }
-    unique_variant(unique_variant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
+    // VT_EMPTY set in place, and a value that holds nothing to free not handed to VariantClear:
+    // every host call makes several of these, and each runtime call costs.
+    unique_variant() { v_.vt = VT_EMPTY; }
+    unique_variant(unique_variant&& other) noexcept : v_(other.v_) { other.v_.vt = VT_EMPTY; }
     unique_variant& operator=(unique_variant&& other) noexcept {
         std::swap(v_, other.v_);
         return *this;
     }
     unique_variant(const unique_variant&) = delete;
     unique_variant& operator=(const unique_variant&) = delete;
-    ~unique_variant() { VariantClear(&v_); }
+    ~unique_variant() {
+        switch (v_.vt) {
+            case VT_EMPTY:
+            case VT_NULL:
+            case VT_I2:
+            case VT_I4:
+            case VT_R4:
+            case VT_R8:
+            case VT_CY:
+            case VT_DATE:
+            case VT_BOOL:
+            case VT_ERROR:
+            case VT_UI1:
+                break;
+            default:
+                VariantClear(&v_);
+        }
+    }
 
     VARIANT* get() { return &v_; }
     const VARIANT& operator*() const { return v_; }

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/com/bridge.h"
 #include "server/com/textbraid_h.h"
 
 namespace tb::com {
@@ -298,8 +299,10 @@ using namespace tb::com;
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) g_module = instance;
+    // Unloaded by FreeLibrary (not at process exit): give back the memory kept for reuse.
+    if (reason == DLL_PROCESS_DETACH && !reserved) release_cached_blocks();
     return TRUE;
 }
 

@@ -3,6 +3,7 @@
 #include <ocidl.h>
 #include <olectl.h>
 
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -88,7 +89,9 @@ class ConnectionPoint final : public IConnectionPoint {
     ULONG refs_ = 1;
 };
 
-class HostDispatch final : public IDispatch, public IConnectionPointContainer {
+class HostDispatch final : public IDispatch,
+                           public IConnectionPointContainer,
+                           public com::Recycled<HostDispatch> {
   public:
     explicit HostDispatch(ObjectRef host) : host_(std::move(host)) { ++g_live; }
 
@@ -153,7 +156,7 @@ class HostDispatch final : public IDispatch, public IConnectionPointContainer {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         if (!params) return E_POINTER;
         if (params->cNamedArgs) return DISP_E_NONAMEDARGS;
-        std::u16string member;
+        std::u16string_view member;  // the map's nodes stay where they are
         if (dispid != DISPID_VALUE) {
             auto it = names_by_id().find(dispid);
             if (it == names_by_id().end()) return DISP_E_MEMBERNOTFOUND;
@@ -161,10 +164,13 @@ class HostDispatch final : public IDispatch, public IConnectionPointContainer {
         }
         if (result) VariantInit(result);
         const HRESULT hr = guarded([&] {
-            std::vector<Value> args;
-            args.reserve(params->cArgs);
-            for (UINT i = params->cArgs; i > 0; --i)
-                args.push_back(com::to_value(params->rgvarg[i - 1]));
+            // A few arguments fit without an allocation; rgvarg holds them right to left.
+            std::array<Value, 4> few;
+            std::vector<Value> many(params->cArgs > few.size() ? params->cArgs : 0);
+            const std::span<Value> args =
+                many.empty() ? std::span<Value>(few).first(params->cArgs) : std::span<Value>(many);
+            for (UINT i = 0; i < params->cArgs; ++i)
+                args[i] = com::to_value(params->rgvarg[params->cArgs - 1 - i]);
             const InvokeKind kind =
                 (flags & DISPATCH_PROPERTYGET) ? InvokeKind::PropertyGet : InvokeKind::Method;
             Value answer = host_->invoke(member, kind, args);
