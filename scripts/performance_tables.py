@@ -19,6 +19,7 @@ def main():
     p.add_argument("page")
     p.add_argument("json", nargs="+")
     p.add_argument("--extra", nargs="*", default=[])
+    p.add_argument("--bitness", nargs=2, metavar=("COM32", "COM64"))
     a = p.parse_args()
     data = series(a.json, "cpu_time")
     sizes = sorted({n for points in data.values() for n, _ in points})
@@ -37,6 +38,17 @@ def main():
                 extras.update(json.load(f))
     lines += ["", "| Whole workbooks (wall time in s, or as named) | |", "|---|---|"]
     lines += [f"| `{name}` | {value:.3g} |" for name, value in sorted(extras.items())]
+    if a.bitness:
+        lines += ["", "| Wall time per cell, µs: shape, N | 32-bit COM | 32-bit in-process | ratio"
+                  " | 64-bit COM | 64-bit in-process | ratio |", "|---" * 7 + "|"]
+        both = [series([path], "real_time") for path in a.bitness]
+        for shape, (shape_label, _, _) in SHAPES.items():
+            for n, _ in both[0].get(("COM_", shape), []):
+                row = []
+                for data in both:
+                    com, direct = (dict(data.get((k, shape), [])).get(n) for k in ("COM_", "WineDirect_"))
+                    row += [f"{com * 1e3 / n:.2f}", f"{direct * 1e3 / n:.2f}", f"{com / direct:.1f}"]
+                lines.append(f"| {shape_label}, {n:,} | " + " | ".join(row) + " |")
     with open(a.page) as f:
         page = f.read()
     begin, end = "<!-- figures -->\n", "<!-- /figures -->"
