@@ -79,20 +79,11 @@ double AnyNumber(Input& in) {
 }
 
 WorkbookData MakeBook(Input& in) {
-    static const std::u16string_view formats[] = {u"General",
-                                                  u"0.00",
-                                                  u"@",
-                                                  u"m/d/yyyy",
-                                                  u"#,##0.00",
-                                                  u"0%",
-                                                  u";;;",
-                                                  u"0.00E+00",
-                                                  u"# ?/?",
-                                                  u"h:mm AM/PM",
-                                                  u"\"<\"@\">\"",
-                                                  u"[Red]0.0;-0;\"zero\";@",
-                                                  u"yyyy-mm-dd hh:mm:ss",
-                                                  u"$#,##0.00_);($#,##0.00)"};
+    // clang-format off
+    static const std::u16string_view formats[] = {
+        u"General", u"0.00", u"@", u"m/d/yyyy", u"#,##0.00", u"0%", u";;;", u"0.00E+00", u"# ?/?",
+        u"h:mm AM/PM", u"\"<\"@\">\"", u"[Red]0.0;-0;\"zero\";@", u"yyyy-mm-dd hh:mm:ss",
+        u"$#,##0.00_);($#,##0.00)"};
     WorkbookData book;
     book.name = u"Fuzz.xlsx";
     const std::size_t sheets = 1 + in.pick(3);
@@ -104,7 +95,6 @@ WorkbookData MakeBook(Input& in) {
             const auto column = static_cast<std::uint32_t>(1 + in.pick(6));
             std::u16string format(in.from(formats));
             Value value;  // case 0: formatted but empty
-            // clang-format off
             switch (in.pick(8)) {
                 case 0: break;
                 case 1: value = Value::string(in.text()); break;
@@ -118,10 +108,10 @@ WorkbookData MakeBook(Input& in) {
                     value = Value::number(day + in.byte() / 256.0);
                     format = in.flag() ? u"m/d/yyyy" : u"d-mmm-yy h:mm";
             }
-            // clang-format on
             sheet.set(row, column, std::move(value), std::move(format));
         }
     }
+    // clang-format on
     return book;
 }
 
@@ -206,13 +196,7 @@ class Decoder {
     }
 
     Value ArrayOf(int depth) {
-        static const std::int32_t lowers[] = {1,
-                                              1,
-                                              0,
-                                              -3,
-                                              7,
-                                              std::numeric_limits<std::int32_t>::max(),
-                                              std::numeric_limits<std::int32_t>::min()};
+        static const std::int32_t lowers[] = {1, 1, 0, -3, 7, INT32_MAX, INT32_MIN};
         std::vector<Array::Bound> bounds(1 + in_.pick(3));
         std::size_t elements = 1;
         for (auto& bound : bounds) {
@@ -461,10 +445,9 @@ bool Matches(const Value& result, const Expected& expected) {
 }
 
 void Run(Input& in) {
-    const bool legacy = in.flag();
-    const bool open_book = in.pick(16) != 0;
-    const bool sink = in.flag();
-    const bool second_book = in.pick(4) == 0;
+    // In this order: each declarator reads its bytes before the next.
+    const bool legacy = in.flag(), open_book = in.pick(16) != 0, sink = in.flag(),
+               second_book = in.pick(4) == 0;
     Excel excel(legacy ? tb::standin::Profile::Legacy : tb::standin::Profile::Modern);
     std::optional<WorkbookData> book;
     if (open_book) {
@@ -546,11 +529,9 @@ void Run(Input& in) {
         if (!Matches(result, expected) &&
             !(faulted && (value_error || (limit && evaluate_faulted))))
             violated("the join gave " + Describe(result) + " where the model expects " +
-                     (expected.text ? Describe(Value::string(*expected.text))
-                      : expected.error_cell
-                          ? "the error cell " + tb::utf8(CellAddress(expected.error_cell->top,
-                                                                     expected.error_cell->left))
-                          : std::string("#VALUE!")) +
+                     (expected.text         ? Describe(Value::string(*expected.text))
+                      : expected.error_cell ? "an error cell"
+                                            : "#VALUE!") +
                      (faulted ? " (faults injected)" : ""));
     } catch (const Beyond&) {
     }
