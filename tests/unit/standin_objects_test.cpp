@@ -71,6 +71,8 @@ TEST_P(Objects, WorkbooksAndSheetsLeadToTheFirstWorksheet) {
     EXPECT_EQ(app->query(iid::application).get(), app.get());
     EXPECT_EQ(failure_of([&] { app->query(iid::range); }), hr::no_interface);
     EXPECT_EQ(failure_of([&] { excel.range(u"A1")->query(iid::application); }), hr::no_interface);
+    // An event connection that was never made cannot be ended (CONNECT_E_NOCONNECTION).
+    EXPECT_EQ(failure_of([&] { app->disconnect_events(12345); }), std::int32_t(0x80040200));
 }
 
 // Counts of the whole grid, whole columns and whole rows: Count fails past 2^31 - 1; the
