@@ -1,5 +1,6 @@
-// The stand-in's object model, in both host profiles: every host operation the add-in relies
-// on and its live-object count. (Its events reach the add-in's sink in the connection tests.)
+// The stand-in's object model, in both host profiles: the host operations the add-in relies on
+// and its live-object count. (Its events reach the add-in's sink in the connection tests; the
+// counts and used ranges of whole columns, rows and sheets are walked by the formula table.)
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -73,54 +74,6 @@ TEST_P(Objects, WorkbooksAndSheetsLeadToTheFirstWorksheet) {
     EXPECT_EQ(failure_of([&] { excel.range(u"A1")->query(iid::application); }), hr::no_interface);
     // An event connection that was never made cannot be ended (CONNECT_E_NOCONNECTION).
     EXPECT_EQ(failure_of([&] { app->disconnect_events(12345); }), std::int32_t(0x80040200));
-}
-
-// Counts of the whole grid, whole columns and whole rows: Count fails past 2^31 - 1; the
-// legacy host has no CountLarge at all.
-TEST_P(Objects, CountsOfWholeSheetsColumnsAndRows) {
-    const double rows = modern() ? 1048576 : 65536;
-    const double columns = modern() ? 16384 : 256;
-    ObjectRef cells = obj(first_sheet(), u"Cells");
-    struct Expect {
-        ObjectRef range;
-        double cells, rows, columns;
-    };
-    const std::vector<Expect> table = {
-        {cells, rows * columns, rows, columns},   {excel.range(u"A:A"), rows, rows, 1},
-        {excel.range(u"B:D"), rows * 3, rows, 3}, {excel.range(u"2:3"), 2 * columns, 2, columns},
-        {excel.range(u"B2:D5"), 12, 4, 3},        {excel.range(u"C3"), 1, 1, 1},
-    };
-    for (const Expect& e : table) {
-        SCOPED_TRACE(address(e.range));
-        ObjectRef all = obj(e.range, u"Cells");
-        const double counts[] = {e.cells, e.rows, e.columns};
-        const ObjectRef units[] = {all, obj(all, u"Rows"), obj(all, u"Columns")};
-        for (std::size_t i = 0; i < 3; ++i) {
-            if (counts[i] > 2147483647.0)
-                EXPECT_EQ(failure_of([&] { prop(units[i], u"Count"); }), hr::overflow);
-            else
-                EXPECT_EQ(prop(units[i], u"Count").to_number(), counts[i]);
-            if (modern())
-                EXPECT_EQ(prop(units[i], u"countlarge").to_number(), counts[i]);
-            else
-                EXPECT_EQ(failure_of([&] { prop(units[i], u"CountLarge"); }), hr::unknown_name);
-        }
-    }
-}
-
-TEST_P(Objects, UsedRangeIsTheBoxOfCellsThatHoldSomething) {
-    ObjectRef sheet = first_sheet();
-    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$A$1:$D$4");
-    SheetData& data = excel.workbook(0).sheets[0];
-    data.set(7, 2, Value::string(u"x"));
-    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$A$1:$D$7");
-    data.cells.clear();
-    excel.changed();
-    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$A$1");  // an empty sheet: A1
-    data.set(3, 5, Value(), u"0.00");  // a formatted cell is used, even when empty
-    data.set(9, 2, Value());           // a cell without value or format is not
-    excel.changed();
-    EXPECT_EQ(address(obj(sheet, u"UsedRange")), "str:$E$3");
 }
 
 TEST_P(Objects, IntersectGivesTheCommonRangeOrNoObject) {
