@@ -303,15 +303,13 @@ class Model {
         }
         use_formats_ = Switch(args[2], false);
         ignore_empty_ = Switch(args[1], true);
-        if (args[0].value.is_missing()) {
-            delimiter_.clear();
-        } else if (args[0].value.is_string()) {
-            delimiter_ = args[0].value.string_value();
-        } else if (args[0].ref && args[0].ref->area() == 1) {
-            delimiter_ = CellText(CellAt(*args[0].ref));
-        } else {
+        // The delimiter: omitted, a text or one cell.
+        const Arg& d = args[0];
+        if (!d.value.is_missing() && !d.value.is_string() && !(d.ref && d.ref->area() == 1))
             throw Beyond{};
-        }
+        delimiter_ = d.value.is_string() ? d.value.string_value()
+                     : d.ref             ? CellText(CellAt(*d.ref))
+                                         : u"";
         // The early check, from the number of items alone.
         double count = 0;
         for (const Arg& arg : args.subspan(3)) {
@@ -347,9 +345,9 @@ class Model {
         throw Beyond{};
     }
 
-    CellData CellAt(const Ref& ref) const { return CellAt(ref.sheet, ref.top, ref.left); }
-    CellData CellAt(std::size_t sheet, std::uint32_t row, std::uint32_t column) const {
-        return book_->sheets[sheet].find(row, column).value_or(CellData{});
+    // The top-left cell of the rectangle.
+    CellData CellAt(const Ref& r) const {
+        return book_->sheets[r.sheet].find(r.top, r.left).value_or(CellData{});
     }
 
     // The text a cell gives the join: its displayed text with formats, else its text value.
@@ -382,14 +380,6 @@ class Model {
         }
     }
 
-    void Cell(std::size_t sheet, std::uint32_t row, std::uint32_t column) {
-        const CellData cell = CellAt(sheet, row, column);
-        if (cell.value.is_error())
-            end_ = Expected{{}, Ref{sheet, row, column, row, column}, cell.value.error_code()};
-        else
-            Accept(CellText(cell));
-    }
-
     void WalkRef(const Ref& ref) {
         // With empties skipped only the stored cells matter; else the early check keeps the walk
         // over every cell short.
@@ -406,8 +396,14 @@ class Model {
         for (std::uint64_t key : keys) {
             const auto row = static_cast<std::uint32_t>(key >> 32);
             const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
-            if (row >= ref.top && row <= ref.bottom && column >= ref.left && column <= ref.right)
-                Cell(ref.sheet, row, column);
+            if (row < ref.top || row > ref.bottom || column < ref.left || column > ref.right)
+                continue;
+            const Ref at{ref.sheet, row, column, row, column};
+            const CellData cell = CellAt(at);
+            if (cell.value.is_error())
+                end_ = Expected{{}, at, cell.value.error_code()};
+            else
+                Accept(CellText(cell));
             if (end_) return;
         }
     }
