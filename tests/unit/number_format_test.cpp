@@ -117,20 +117,17 @@ TEST(FormatCellText, DispatchesOnTheKindOfValue) {
         const char16_t* code;
         const char* expected;
     } cases[] = {
-        {Value(), u"0.00", ""},
-        {Value::null(), u"0.00", ""},
-        {Value::boolean(true), u"0.00", "TRUE"},
-        {Value::boolean(false), u"General", "FALSE"},
+        // clang-format off
+        {Value(), u"0.00", ""}, {Value::null(), u"0.00", ""},
+        {Value::boolean(true), u"0.00", "TRUE"}, {Value::boolean(false), u"General", "FALSE"},
         {Value::xl_error(xlerr::na), u"0.00", "#N/A"},
         {Value::xl_error(xlerr::div0), u"General", "#DIV/0!"},
-        {Value::string(u"x"), u"\"<\"@\">\"", "<x>"},
-        {Value::number(2.675), u"0.00", "2.68"},
-        {Value::long_(-5), u"0;(0)", "(5)"},
-        {Value::currency(12345000), u"$#,##0.00", "$1,234.50"},
+        {Value::string(u"x"), u"\"<\"@\">\"", "<x>"}, {Value::number(2.675), u"0.00", "2.68"},
+        {Value::long_(-5), u"0;(0)", "(5)"}, {Value::currency(12345000), u"$#,##0.00", "$1,234.50"},
         {Value::single(0.5f), u"0%", "50%"},
         {Value::date(45292.5), u"m/d/yyyy h:mm", "1/1/2024 12:00"},
-        {Value::date(2), u"m/d/yyyy", "1/1/1900"},
-        {Value::date(60), u"m/d/yyyy", "2/28/1900"},
+        {Value::date(2), u"m/d/yyyy", "1/1/1900"}, {Value::date(60), u"m/d/yyyy", "2/28/1900"},
+        // clang-format on
     };
     for (const auto& c : cases)
         EXPECT_EQ(utf8(format_cell_text(c.value, c.code)), c.expected) << utf8(c.code);

@@ -15,18 +15,13 @@ namespace {
 namespace fs = std::filesystem;
 using testing::describe;
 
-WorkbookData read_parts(const std::map<std::string, std::string>& parts) {
-    const auto zip = test::zip_parts(parts);
-    return read_xlsx(zip, "t.xlsx");
-}
-
 CellData cell(const SheetData& sheet, std::uint32_t row, std::uint32_t column) {
     return sheet.find(row, column).value_or(CellData{Value::string(u"<no cell>"), u"", {}});
 }
 
 std::string error_of(const std::map<std::string, std::string>& parts) {
     try {
-        read_parts(parts);
+        read_xlsx(test::zip_parts(parts), "t.xlsx");
     } catch (const XlsxError& e) {
         return e.what();
     }
