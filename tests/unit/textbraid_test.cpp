@@ -14,8 +14,8 @@
 #include "server/host/excel_ops.h"
 #include "server/host/mod_globals.h"
 #include "standin/excel.h"
-#include "standin/number_format.h"
 #include "tests/support/case_book.h"
+#include "tools/output.h"
 
 namespace tb {
 
@@ -37,16 +37,10 @@ namespace {
 using standin::Excel;
 using standin::Profile;
 using I = TextBraidInternals;
+using tools::shown_text;  // what a cell shows for a result, as the command prints it
 
 int kind(const Value& v) {
     return static_cast<int>(v.kind());
-}
-
-// What a cell shows for a result.
-std::u16string shown(const Value& v) {
-    if (v.is_string()) return v.string_value();
-    if (v.is_error()) return xlerr::display_text(v.error_code());
-    return standin::general_text(v.to_number());
 }
 
 std::string narrow(const std::u16string& s) {
@@ -84,7 +78,7 @@ TEST_P(FormulaCases, ShowsWhatTheCellShould) {
     const auto& [profile, c] = GetParam();
     Host host(profile);
     const std::int64_t live_before = host.excel.live_objects();
-    EXPECT_EQ(narrow(shown(host.evaluate(c.formula))), narrow(c.expected)) << c.name;
+    EXPECT_EQ(narrow(shown_text(host.evaluate(c.formula))), narrow(c.expected)) << c.name;
     EXPECT_EQ(host.excel.live_objects(), live_before) << "host objects left alive";
     const decltype(host.boxes) help{{u"TEXTBRAID", 16u}};
     EXPECT_EQ(host.boxes, c.help_box ? help : decltype(help){});
@@ -98,11 +92,11 @@ INSTANTIATE_TEST_SUITE_P(Profiles, FormulaCases,
 
 TEST(TextBraidEntry, CountLargeAndADisconnectedHost) {
     Host host;  // the whole large grid, 17 billion cells: Count would overflow
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!1:1048576, E1)")),
+    EXPECT_EQ(shown_text(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!1:1048576, E1)")),
               u"other,tl");
     OnDisconnection();
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
-    EXPECT_EQ(shown(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
+    EXPECT_EQ(shown_text(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
+    EXPECT_EQ(shown_text(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
     EXPECT_TRUE(host.boxes.empty()) << "no help box without a host";
 }
 
@@ -261,7 +255,7 @@ TEST(FaultSweep, EveryOperationEveryCall) {
     };
     for (const std::u16string& formula : formulas) {
         Host clean;
-        const std::u16string expected = shown(clean.evaluate(formula));
+        const std::u16string expected = shown_text(clean.evaluate(formula));
         clean.excel.reset_counts();
         clean.evaluate(formula);
         for (const std::u16string& op : clean.excel.operations()) {
@@ -270,7 +264,7 @@ TEST(FaultSweep, EveryOperationEveryCall) {
                 Host host;
                 const std::int64_t live_before = host.excel.live_objects();
                 host.excel.fail_call(op, k);
-                const std::u16string got = shown(host.evaluate(formula));
+                const std::u16string got = shown_text(host.evaluate(formula));
                 const bool absorbed = &formula == &formulas[2] &&
                                       (op == u"Worksheet.Cells" || op == u"Application.Evaluate");
                 EXPECT_TRUE((got == u"#VALUE!" && !absorbed) || got == expected)
