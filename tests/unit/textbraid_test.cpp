@@ -39,10 +39,6 @@ using standin::Profile;
 using I = TextBraidInternals;
 using tools::shown_text;  // what a cell shows for a result, as the command prints it
 
-int kind(const Value& v) {
-    return static_cast<int>(v.kind());
-}
-
 std::string narrow(const std::u16string& s) {
     return utf8(s.substr(0, 80));
 }
@@ -166,6 +162,25 @@ class ScriptedHost : public ::testing::Test {
     TEXTBRAID function{nullptr};
 };
 
+// A value holding a host object holds one count of it; copies, moves and assignments keep the
+// count exact.
+TEST(ValueSemantics, ObjectValuesHoldOneCountEach) {
+    ScriptedApplication object;  // counts its references
+    {
+        Value a = Value::object(ObjectRef::share(&object));
+        Value b = a;
+        EXPECT_EQ(object.count, 3);
+        b = Value::number(1);
+        Value c = std::move(a);
+        EXPECT_EQ(object.count, 2);
+        EXPECT_EQ(c.object_value().get(), &object);
+        ObjectRef assigned;
+        assigned = c.object_value();
+        EXPECT_EQ(object.count, 3) << "an assigned reference holds its own count";
+    }
+    EXPECT_EQ(object.count, 1);
+}
+
 TEST_F(ScriptedHost, ParseSwitch) {
     // Expected: 1 true, 0 false, -1 no value. Rows the case book does not reach through a cell.
     // clang-format off
@@ -182,7 +197,8 @@ TEST_F(ScriptedHost, ParseSwitch) {
     // clang-format on
     for (const auto& [item, default_value, expected] : rows) {
         const Value got = I::ParseSwitch(function, item, default_value);
-        EXPECT_EQ(got.is_empty() ? -1 : int{got.boolean_value()}, expected) << kind(item);
+        EXPECT_EQ(got.is_empty() ? -1 : int{got.boolean_value()}, expected)
+            << static_cast<int>(item.kind());
     }
     EXPECT_TRUE(app.formulas.empty()) << "switches never ask the host to evaluate";
     const Value none = excel::Application_Intersect(ObjectRef::share(&app), {}, {});
