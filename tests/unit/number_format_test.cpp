@@ -93,24 +93,8 @@ TEST(FormatNumber, Table) {
     }
 }
 
-TEST(FormatText, SectionsForText) {
-    const struct {
-        const char16_t* text;
-        const char16_t* code;
-        const char16_t* expected;
-    } cases[] = {
-        // clang-format off
-        {u"abc", u"@", u"abc"}, {u"abc", u"0.00", u"abc"}, {u"abc", u"0;0;0", u"abc"},
-        {u"abc", u"0;-0;0;\"[\"@\"]\"", u"[abc]"}, {u"abc", u"\"x\"@\"y\"", u"xabcy"},
-        {u"abc", u"0;@@", u"abcabc"}, {u"abc", u"_(@_)", u" abc "}, {u"abc", u"0;0;0;", u""},
-        {u"", u"\"<\"@\">\"", u"<>"},
-        // clang-format on
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(utf8(format_text(c.text, c.code)), utf8(c.expected)) << utf8(c.code);
-}
-
-// OLE dates and Excel serials agree from 1900-03-01; before it Excel's serial is one less.
+// OLE dates and Excel serials agree from 1900-03-01; before it Excel's serial is one less. Texts
+// take the text section of the code.
 TEST(FormatCellText, DispatchesOnTheKindOfValue) {
     const struct {
         Value value;
@@ -127,6 +111,12 @@ TEST(FormatCellText, DispatchesOnTheKindOfValue) {
         {Value::single(0.5f), u"0%", "50%"},
         {Value::date(45292.5), u"m/d/yyyy h:mm", "1/1/2024 12:00"},
         {Value::date(2), u"m/d/yyyy", "1/1/1900"}, {Value::date(60), u"m/d/yyyy", "2/28/1900"},
+        {Value::string(u"abc"), u"@", "abc"}, {Value::string(u"abc"), u"0.00", "abc"},
+        {Value::string(u"abc"), u"0;0;0", "abc"},
+        {Value::string(u"abc"), u"0;-0;0;\"[\"@\"]\"", "[abc]"},
+        {Value::string(u"abc"), u"\"x\"@\"y\"", "xabcy"},
+        {Value::string(u"abc"), u"0;@@", "abcabc"}, {Value::string(u"abc"), u"_(@_)", " abc "},
+        {Value::string(u"abc"), u"0;0;0;", ""}, {Value::string(u""), u"\"<\"@\">\"", "<>"},
         // clang-format on
     };
     for (const auto& c : cases)
