@@ -154,7 +154,7 @@ TEST(XlsxReader, DamagedPackagesGiveClearErrors) {
 
 const fs::path test_dir = TB_XLSX_TEST_DIR;
 
-TEST(XlsxWorkbooks, GeneratedCellTypes) {
+TEST(XlsxWorkbooks, GeneratedCellTypesAnd1904Dates) {
     const auto book = read_xlsx((test_dir / "cell_types.xlsx").string());
     ASSERT_EQ(book.sheets.size(), 4u);
     EXPECT_EQ(book.name, u"cell_types.xlsx");
@@ -191,10 +191,8 @@ TEST(XlsxWorkbooks, GeneratedCellTypes) {
     EXPECT_EQ(cell(t, 7, 6).format, u"0.0;\"minus \"0.0");
     EXPECT_EQ(cell(t, 1, 7).format, u"0.00");
     EXPECT_EQ(book.sheets[2].cells.size(), 5u);  // positions without references
-}
 
-// Only date-formatted numbers shift; ISO dates are absolute already.
-TEST(XlsxWorkbooks, Generated1904Dates) {
+    // The 1904 date system: only date-formatted numbers shift; ISO dates are absolute already.
     const SheetData s = read_xlsx((test_dir / "date1904.xlsx").string()).sheets.at(0);
     std::uint32_t row = 1;
     for (const char* value : {"num:45306", "num:100", "num:45306", "num:1462.5", "num:1.5"})
