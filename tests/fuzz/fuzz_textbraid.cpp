@@ -79,20 +79,11 @@ double AnyNumber(Input& in) {
 }
 
 WorkbookData MakeBook(Input& in) {
-    static const std::u16string_view formats[] = {u"General",
-                                                  u"0.00",
-                                                  u"@",
-                                                  u"m/d/yyyy",
-                                                  u"#,##0.00",
-                                                  u"0%",
-                                                  u";;;",
-                                                  u"0.00E+00",
-                                                  u"# ?/?",
-                                                  u"h:mm AM/PM",
-                                                  u"\"<\"@\">\"",
-                                                  u"[Red]0.0;-0;\"zero\";@",
-                                                  u"yyyy-mm-dd hh:mm:ss",
-                                                  u"$#,##0.00_);($#,##0.00)"};
+    // clang-format off
+    static const std::u16string_view formats[] = {
+        u"General", u"0.00", u"@", u"m/d/yyyy", u"#,##0.00", u"0%", u";;;", u"0.00E+00", u"# ?/?",
+        u"h:mm AM/PM", u"\"<\"@\">\"", u"[Red]0.0;-0;\"zero\";@", u"yyyy-mm-dd hh:mm:ss",
+        u"$#,##0.00_);($#,##0.00)"};
     WorkbookData book;
     book.name = u"Fuzz.xlsx";
     const std::size_t sheets = 1 + in.pick(3);
@@ -104,7 +95,6 @@ WorkbookData MakeBook(Input& in) {
             const auto column = static_cast<std::uint32_t>(1 + in.pick(6));
             std::u16string format(in.from(formats));
             Value value;  // case 0: formatted but empty
-            // clang-format off
             switch (in.pick(8)) {
                 case 0: break;
                 case 1: value = Value::string(in.text()); break;
@@ -118,10 +108,10 @@ WorkbookData MakeBook(Input& in) {
                     value = Value::number(day + in.byte() / 256.0);
                     format = in.flag() ? u"m/d/yyyy" : u"d-mmm-yy h:mm";
             }
-            // clang-format on
             sheet.set(row, column, std::move(value), std::move(format));
         }
     }
+    // clang-format on
     return book;
 }
 
@@ -206,13 +196,7 @@ class Decoder {
     }
 
     Value ArrayOf(int depth) {
-        static const std::int32_t lowers[] = {1,
-                                              1,
-                                              0,
-                                              -3,
-                                              7,
-                                              std::numeric_limits<std::int32_t>::max(),
-                                              std::numeric_limits<std::int32_t>::min()};
+        static const std::int32_t lowers[] = {1, 1, 0, -3, 7, INT32_MAX, INT32_MIN};
         std::vector<Array::Bound> bounds(1 + in_.pick(3));
         std::size_t elements = 1;
         for (auto& bound : bounds) {
@@ -319,15 +303,13 @@ class Model {
         }
         use_formats_ = Switch(args[2], false);
         ignore_empty_ = Switch(args[1], true);
-        if (args[0].value.is_missing()) {
-            delimiter_.clear();
-        } else if (args[0].value.is_string()) {
-            delimiter_ = args[0].value.string_value();
-        } else if (args[0].ref && args[0].ref->area() == 1) {
-            delimiter_ = CellText(CellAt(*args[0].ref));
-        } else {
+        // The delimiter: omitted, a text or one cell.
+        const Arg& d = args[0];
+        if (!d.value.is_missing() && !d.value.is_string() && !(d.ref && d.ref->area() == 1))
             throw Beyond{};
-        }
+        delimiter_ = d.value.is_string() ? d.value.string_value()
+                     : d.ref             ? CellText(CellAt(*d.ref))
+                                         : u"";
         // The early check, from the number of items alone.
         double count = 0;
         for (const Arg& arg : args.subspan(3)) {
@@ -363,9 +345,9 @@ class Model {
         throw Beyond{};
     }
 
-    CellData CellAt(const Ref& ref) const { return CellAt(ref.sheet, ref.top, ref.left); }
-    CellData CellAt(std::size_t sheet, std::uint32_t row, std::uint32_t column) const {
-        return book_->sheets[sheet].find(row, column).value_or(CellData{});
+    // The top-left cell of the rectangle.
+    CellData CellAt(const Ref& r) const {
+        return book_->sheets[r.sheet].find(r.top, r.left).value_or(CellData{});
     }
 
     // The text a cell gives the join: its displayed text with formats, else its text value.
@@ -398,14 +380,6 @@ class Model {
         }
     }
 
-    void Cell(std::size_t sheet, std::uint32_t row, std::uint32_t column) {
-        const CellData cell = CellAt(sheet, row, column);
-        if (cell.value.is_error())
-            end_ = Expected{{}, Ref{sheet, row, column, row, column}, cell.value.error_code()};
-        else
-            Accept(CellText(cell));
-    }
-
     void WalkRef(const Ref& ref) {
         // With empties skipped only the stored cells matter; else the early check keeps the walk
         // over every cell short.
@@ -422,8 +396,14 @@ class Model {
         for (std::uint64_t key : keys) {
             const auto row = static_cast<std::uint32_t>(key >> 32);
             const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
-            if (row >= ref.top && row <= ref.bottom && column >= ref.left && column <= ref.right)
-                Cell(ref.sheet, row, column);
+            if (row < ref.top || row > ref.bottom || column < ref.left || column > ref.right)
+                continue;
+            const Ref at{ref.sheet, row, column, row, column};
+            const CellData cell = CellAt(at);
+            if (cell.value.is_error())
+                end_ = Expected{{}, at, cell.value.error_code()};
+            else
+                Accept(CellText(cell));
             if (end_) return;
         }
     }
@@ -461,10 +441,9 @@ bool Matches(const Value& result, const Expected& expected) {
 }
 
 void Run(Input& in) {
-    const bool legacy = in.flag();
-    const bool open_book = in.pick(16) != 0;
-    const bool sink = in.flag();
-    const bool second_book = in.pick(4) == 0;
+    // In this order: each declarator reads its bytes before the next.
+    const bool legacy = in.flag(), open_book = in.pick(16) != 0, sink = in.flag(),
+               second_book = in.pick(4) == 0;
     Excel excel(legacy ? tb::standin::Profile::Legacy : tb::standin::Profile::Modern);
     std::optional<WorkbookData> book;
     if (open_book) {
@@ -546,11 +525,9 @@ void Run(Input& in) {
         if (!Matches(result, expected) &&
             !(faulted && (value_error || (limit && evaluate_faulted))))
             violated("the join gave " + Describe(result) + " where the model expects " +
-                     (expected.text ? Describe(Value::string(*expected.text))
-                      : expected.error_cell
-                          ? "the error cell " + tb::utf8(CellAddress(expected.error_cell->top,
-                                                                     expected.error_cell->left))
-                          : std::string("#VALUE!")) +
+                     (expected.text         ? Describe(Value::string(*expected.text))
+                      : expected.error_cell ? "an error cell"
+                                            : "#VALUE!") +
                      (faulted ? " (faults injected)" : ""));
     } catch (const Beyond&) {
     }

@@ -33,15 +33,13 @@ void check(const tb::standin::WorkbookData& book) {
         for (const auto& [key, cell] : sheet.cells) {
             const auto row = static_cast<std::uint32_t>(key >> 32);
             const auto column = static_cast<std::uint32_t>(key & 0xFFFFFFFFu);
-            if (row < 1 || row > 1048576 || column < 1 || column > 16384) {
+            if (row < 1 || row > 1048576 || column < 1 || column > 16384)
                 violated("a cell off the grid: row " + std::to_string(row) + " column " +
                          std::to_string(column));
-            }
             const Kind kind = cell.value.kind();
             if (kind != Kind::Empty && kind != Kind::Double && kind != Kind::String &&
-                kind != Kind::Boolean && kind != Kind::Error) {
+                kind != Kind::Boolean && kind != Kind::Error)
                 violated("a cell value of kind " + std::to_string(static_cast<int>(kind)));
-            }
             // The displayed text under the file's own format code: the stand-in may refuse a
             // value it cannot show, but only with its own failure.
             try {
@@ -78,9 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const tb::standin::XlsxError& e) {
         const std::string message = e.what();
         if (message.empty()) violated("an empty error message");
-        if (message.find_first_of("\r\n") != std::string::npos) {
+        if (message.find_first_of("\r\n") != std::string::npos)
             violated("an error message of several lines: " + message);
-        }
     } catch (const std::exception& e) {
         violated(std::string("an exception other than XlsxError escaped: ") + typeid(e).name() +
                  ": " + e.what());

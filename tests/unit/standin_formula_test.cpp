@@ -1,6 +1,7 @@
 // The stand-in's formula evaluator: literals, operators, functions and Excel's limits, the
-// references and array constants of cell formulas, omitted arguments and the resolver, and
-// what Application.Evaluate answers where a cell formula would not parse.
+// references and array constants of cell formulas, a range answered by the resolver, and what
+// Application.Evaluate answers where a cell formula would not parse. (How the resolver receives
+// references, omitted arguments and arrays, the formula table shows through the add-in.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -132,51 +133,12 @@ TEST(FormulaApplication, ReferencesComeBackAsRanges) {
     EXPECT_EQ(describe(excel.evaluate(u"CONCATENATE(\"a\")")), "str:a");
     testing::open_sample(excel);
     EXPECT_EQ(describe(get(app_evaluate(excel, u"Sheet2!A1").object_value(), u"Value2")), "str:s2");
-    EXPECT_EQ(describe(get(app_evaluate(excel, u"A:A").object_value(), u"Address")),
-              "str:$A$1:$A$1048576");
-    EXPECT_EQ(describe(app_evaluate(excel, u"CONCATENATE(A1,B1)")), "str:1b");
-    EXPECT_EQ(describe(app_evaluate(excel, u"FOO(1)")), "err:#NAME?");
     Excel legacy(Profile::Legacy);  // the smaller grid bounds references
     testing::open_sample(legacy);
     EXPECT_EQ(describe(legacy.evaluate(u"IV65536")), "empty");
     EXPECT_EQ(describe(legacy.evaluate(u"IW1")), "err:#NAME?");
     EXPECT_EQ(describe(legacy.evaluate(u"A65537")), "err:#NAME?");
     EXPECT_EQ(describe(get(legacy.range(u"1:1"), u"Address")), "str:$A$1:$IV$1");
-}
-
-// What a resolver sees: references as ranges, omitted arguments as missing, array constants
-// as 2-D arrays with lower bounds 1, other arguments evaluated.
-TEST(FormulaResolver, ReceivesArgumentsAsExcelPassesThem) {
-    Excel excel;
-    testing::open_sample(excel);
-    std::string seen;
-    std::u16string name;
-    const std::int64_t baseline = excel.live_objects();
-    FunctionResolver resolver = [&](std::u16string_view n, std::span<const Value> args,
-                                    Value& result) {
-        if (n != u"JOIN") return false;
-        name = n;
-        for (const Value& a : args) {
-            std::string d = describe(a);
-            if (a.is_object()) d += ":" + describe(get(a.object_value(), u"Address"));
-            if (a.is_array())
-                d += ":lb" + std::to_string(a.array_value().lower(0)) +
-                     std::to_string(a.array_value().lower(1));
-            seen += d + "|";
-        }
-        result = Value::string(u"joined");
-        return true;
-    };
-    EXPECT_EQ(
-        describe(excel.evaluate(u"join(,,, A1:A2, {1,2;3,4}, LEN(\"abc\"), Sheet2!B:B)", resolver)),
-        "str:joined");
-    EXPECT_EQ(name, u"JOIN");
-    EXPECT_EQ(seen,
-              "missing|missing|missing|obj:str:$A$1:$A$2|arr2x2{num:1,num:2,num:3,num:4}:lb11|"
-              "num:3|obj:str:$B$1:$B$1048576|");
-    EXPECT_EQ(excel.live_objects(), baseline);  // the ranges passed were released
-    EXPECT_EQ(describe(excel.evaluate(u"OTHER(1)", resolver)), "err:#NAME?");
-    EXPECT_EQ(describe(excel.evaluate(u"CONCATENATE(JOIN(1), \"!\")", resolver)), "str:joined!");
 }
 
 // A function that answers a range stands for its cells, as a reference would; any other

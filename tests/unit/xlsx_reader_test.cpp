@@ -4,39 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "standin/xlsx/xlsx_reader.h"
+#include "tests/unit/standin_support.h"
 #include "tests/unit/xlsx_test_zip.h"
 
 namespace tb::standin {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A value as "n:1.5", "s:text", "b:1", "e:2042", "empty".
-std::string describe(const Value& v) {
-    std::ostringstream out;
-    if (v.is_empty()) return "empty";
-    if (v.kind() == Kind::Double) {
-        out.precision(17);
-        out << "n:" << v.to_number();
-    } else if (v.is_string()) {
-        out << "s:" << utf8(v.string_value());
-    } else if (v.is_boolean()) {
-        out << "b:" << v.boolean_value();
-    } else if (v.is_error()) {
-        out << "e:" << xlerr::number_of(v.error_code());
-    } else {
-        out << "kind " << static_cast<int>(v.kind());
-    }
-    return out.str();
-}
-
-WorkbookData read_parts(const std::map<std::string, std::string>& parts) {
-    const auto zip = test::zip_parts(parts);
-    return read_xlsx(zip, "t.xlsx");
-}
+using testing::describe;
 
 CellData cell(const SheetData& sheet, std::uint32_t row, std::uint32_t column) {
     return sheet.find(row, column).value_or(CellData{Value::string(u"<no cell>"), u"", {}});
@@ -44,7 +21,7 @@ CellData cell(const SheetData& sheet, std::uint32_t row, std::uint32_t column) {
 
 std::string error_of(const std::map<std::string, std::string>& parts) {
     try {
-        read_parts(parts);
+        read_xlsx(test::zip_parts(parts), "t.xlsx");
     } catch (const XlsxError& e) {
         return e.what();
     }
@@ -177,14 +154,14 @@ TEST(XlsxReader, DamagedPackagesGiveClearErrors) {
 
 const fs::path test_dir = TB_XLSX_TEST_DIR;
 
-TEST(XlsxWorkbooks, GeneratedCellTypes) {
+TEST(XlsxWorkbooks, GeneratedCellTypesAnd1904Dates) {
     const auto book = read_xlsx((test_dir / "cell_types.xlsx").string());
     ASSERT_EQ(book.sheets.size(), 4u);
     EXPECT_EQ(book.name, u"cell_types.xlsx");
     EXPECT_EQ(book.sheets[1].name, u"My Sheet");
     EXPECT_TRUE(book.sheets[1].cells.empty());
     EXPECT_EQ(book.sheets[3].name, u"Sheet with blanks");
-    EXPECT_EQ(describe(cell(book.sheets[3], 1048576, 16384).value), "s:corner");
+    EXPECT_EQ(describe(cell(book.sheets[3], 1048576, 16384).value), "str:corner");
     const auto& t = book.sheets[0];
     const struct {
         std::uint32_t row, column;
@@ -192,15 +169,16 @@ TEST(XlsxWorkbooks, GeneratedCellTypes) {
         const char* formula;
     } cases[] = {
         // clang-format off
-        {1, 1, "s:plain", ""}, {2, 1, "s:bold and plain", ""}, {3, 1, "s:inline text", ""},
-        {4, 1, "s:inline", ""}, {5, 1, "s:ab", "\"a\"&\"b\""}, {6, 1, "b:1", ""}, {7, 1, "b:0", ""},
-        {8, 1, "e:2000", ""}, {14, 1, "e:2042", ""}, {15, 1, "e:2045", ""}, {4, 2, "n:1e+20", ""},
-        {5, 2, "n:3.25", ""}, {6, 2, "n:45351.5", ""}, {7, 2, "n:1", ""},
-        {1, 3, "n:43.5", "SUM(B1:B2)"}, {2, 3, "empty", "C1&\"\""}, {3, 4, "n:-0.002", "B3*2+$B$1"},
-        {5, 4, "n:84", ""}, {1, 5, "s:line\rbreak", ""}, {2, 5, "s:a_x0041_", ""},
-        {3, 5, "s:<&\xC3\xA9\xF0\x9F\x98\x80", ""}, {4, 5, "s:<raw> & more", ""},
-        {5, 5, "s:  padded  ", ""}, {6, 5, "s:caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC", ""},
-        {4, 6, "n:19.989999999999998", ""}, {5, 6, "n:45306", ""}, {1, 7, "empty", ""},
+        {1, 1, "str:plain", ""}, {2, 1, "str:bold and plain", ""}, {3, 1, "str:inline text", ""},
+        {4, 1, "str:inline", ""}, {5, 1, "str:ab", "\"a\"&\"b\""}, {6, 1, "bool:TRUE", ""},
+        {7, 1, "bool:FALSE", ""}, {8, 1, "err:#NULL!", ""}, {14, 1, "err:#N/A", ""},
+        {15, 1, "err:#SPILL!", ""}, {4, 2, "num:1e+20", ""}, {5, 2, "num:3.25", ""},
+        {6, 2, "num:45351.5", ""}, {7, 2, "num:1", ""}, {1, 3, "num:43.5", "SUM(B1:B2)"},
+        {2, 3, "empty", "C1&\"\""}, {3, 4, "num:-0.002", "B3*2+$B$1"}, {5, 4, "num:84", ""},
+        {1, 5, "str:line\rbreak", ""}, {2, 5, "str:a_x0041_", ""},
+        {3, 5, "str:<&\xC3\xA9\xF0\x9F\x98\x80", ""}, {4, 5, "str:<raw> & more", ""},
+        {5, 5, "str:  padded  ", ""}, {6, 5, "str:caf\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC", ""},
+        {4, 6, "num:19.99", ""}, {5, 6, "num:45306", ""}, {1, 7, "empty", ""},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -208,17 +186,16 @@ TEST(XlsxWorkbooks, GeneratedCellTypes) {
         EXPECT_EQ(describe(d.value), c.value) << c.row << "," << c.column;
         EXPECT_EQ(d.formula ? utf8(*d.formula) : "", c.formula) << c.row << "," << c.column;
     }
+    EXPECT_EQ(cell(t, 4, 6).value.to_number(), 19.99);  // correctly rounded, to the last bit
     EXPECT_EQ(cell(t, 4, 6).format, u"$#,##0.00");
     EXPECT_EQ(cell(t, 7, 6).format, u"0.0;\"minus \"0.0");
     EXPECT_EQ(cell(t, 1, 7).format, u"0.00");
     EXPECT_EQ(book.sheets[2].cells.size(), 5u);  // positions without references
-}
 
-// Only date-formatted numbers shift; ISO dates are absolute already.
-TEST(XlsxWorkbooks, Generated1904Dates) {
+    // The 1904 date system: only date-formatted numbers shift; ISO dates are absolute already.
     const SheetData s = read_xlsx((test_dir / "date1904.xlsx").string()).sheets.at(0);
     std::uint32_t row = 1;
-    for (const char* value : {"n:45306", "n:100", "n:45306", "n:1462.5", "n:1.5"})
+    for (const char* value : {"num:45306", "num:100", "num:45306", "num:1462.5", "num:1.5"})
         EXPECT_EQ(describe(cell(s, row++, 1).value), value);
 }
 
