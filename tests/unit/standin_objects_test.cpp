@@ -113,6 +113,7 @@ TEST_P(Objects, CellsAddressesRelativeToTheTopLeft) {
         {{n(3), n(4)}, "str:$E$4"}, {{n(0), n(0)}, "str:$A$1"}, {{n(1.4), n(2)}, "str:$C$2"},
         {{n(1), Value::string(u"c")}, "str:$D$2"}, {{n(3)}, "str:$B$3"}, {{n(-1), n(1)}, nullptr},
         {{n(1), n(-1)}, nullptr}, {{n(last_row), n(1)}, nullptr},
+        {{n(1), n(excel.max_columns())}, nullptr},
         {{Value::string(u"x"), n(1)}, nullptr},
         // clang-format on
     };

@@ -204,6 +204,7 @@ TEST(TextHelpers, TrimUpperCompareAndUtf) {
         {u"Value", u"Value2"}, {u"Value2", u"Value"}, {u"ä", u"Ä"}, {u"@", u"`"}, {u"[", u"{"}};
     for (auto [a, b] : different)
         EXPECT_FALSE(iequals(a, b)) << utf8(a);
+    EXPECT_FALSE(iequals(u"ab", std::u16string_view(u"abc", 1)));  // the shorter, a prefix
 
     // UTF-8 and UTF-16 both ways, with what is invalid replaced.
     using Case = std::pair<std::string, std::u16string>;  // UTF-8, UTF-16
