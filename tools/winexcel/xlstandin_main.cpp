@@ -209,6 +209,11 @@ int main() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);  // a workbook read from standard input
+    // The C runtime leaves standard output unbuffered on a character device (a console, NUL,
+    // /dev/null under Wine), where every byte became a write of its own; results are written
+    // in blocks instead, as the native command's are, and flushed before the checks at
+    // shutdown.
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     try {
         const Options options = tools::parse_command_line(utf8_arguments());
         if (options.command == "help") {
