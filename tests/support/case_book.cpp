@@ -1,5 +1,7 @@
 #include "tests/support/case_book.h"
 
+#include <cctype>
+
 namespace tb::testing {
 
 standin::WorkbookData case_book() {
@@ -115,6 +117,13 @@ std::vector<FormulaCase> formula_cases() {
         {"union, whole columns cut", u"TEXTBRAID(\",\", TRUE, FALSE, (F:F,E:E))", u"tr,br,tl,bl"},
         {"union with error cell", u"TEXTBRAID(\",\", TRUE, FALSE, (E1,A3))", u"#N/A"},
     };
+}
+
+std::string case_test_name(bool legacy, std::size_t index, const FormulaCase& c) {
+    std::string name = (legacy ? "Legacy_" : "Modern_") + std::to_string(index) + "_";
+    for (const char* p = c.name; *p; ++p)
+        name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
 }
 
 }  // namespace tb::testing

@@ -31,4 +31,9 @@ standin::WorkbookData case_book();
 
 std::vector<FormulaCase> formula_cases();
 
+// A case's test name in one grid profile, e.g. "Legacy_61_skips_empty_cells": unique and the
+// same on every run (printed as parameters, the cases would show their bytes, addresses
+// included, and every run would list other test names).
+std::string case_test_name(bool legacy, std::size_t index, const FormulaCase& c);
+
 }  // namespace tb::testing
