@@ -209,11 +209,13 @@ int main() {
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     _setmode(_fileno(stdin), _O_BINARY);  // a workbook read from standard input
-    // The C runtime leaves standard output unbuffered on a character device (a console, NUL,
-    // /dev/null under Wine), where every byte became a write of its own; results are written
-    // in blocks instead, as the native command's are, and flushed before the checks at
-    // shutdown.
-    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    // The C runtime leaves standard output unbuffered on any character device, where every
+    // byte became a write of its own. Unless it is a console, where results should show as they
+    // come, they are written in blocks, as the native command's are, and flushed before the
+    // checks at shutdown.
+    DWORD console_mode = 0;
+    if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &console_mode))
+        std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     try {
         const Options options = tools::parse_command_line(utf8_arguments());
         if (options.command == "help") {
