@@ -4,8 +4,10 @@
 #pragma once
 
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "standin/excel.h"
 #include "standin/workbook_data.h"
 
 namespace tb::testing {
@@ -35,5 +37,14 @@ std::vector<FormulaCase> formula_cases();
 // same on every run (printed as parameters, the cases would show their bytes, addresses
 // included, and every run would list other test names).
 std::string case_test_name(bool legacy, std::size_t index, const FormulaCase& c);
+
+// The name generator of a suite over (profile, case) pairs.
+struct CaseTestName {
+    template <class Row>
+    std::string operator()(const Row& row) const {
+        return case_test_name(std::get<0>(row.param) == standin::Profile::Legacy, row.index,
+                              std::get<1>(row.param));
+    }
+};
 
 }  // namespace tb::testing

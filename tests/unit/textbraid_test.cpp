@@ -85,11 +85,7 @@ TEST_P(FormulaCases, ShowsWhatTheCellShould) {
 INSTANTIATE_TEST_SUITE_P(Profiles, FormulaCases,
                          ::testing::Combine(::testing::Values(Profile::Modern, Profile::Legacy),
                                             ::testing::ValuesIn(testing::formula_cases())),
-                         [](const auto& row) {
-                             return testing::case_test_name(
-                                 std::get<0>(row.param) == Profile::Legacy, row.index,
-                                 std::get<1>(row.param));
-                         });
+                         testing::CaseTestName{});
 
 TEST(TextBraidEntry, CountLargeAndADisconnectedHost) {
     Host host;  // the whole large grid, 17 billion cells: Count would overflow

@@ -118,11 +118,7 @@ TEST_P(FormulaCases, ThroughTheDllAsNatively) {
 INSTANTIATE_TEST_SUITE_P(Profiles, FormulaCases,
                          ::testing::Combine(::testing::Values(Profile::Modern, Profile::Legacy),
                                             ::testing::ValuesIn(testing::formula_cases())),
-                         [](const auto& row) {
-                             return testing::case_test_name(
-                                 std::get<0>(row.param) == Profile::Legacy, row.index,
-                                 std::get<1>(row.param));
-                         });
+                         testing::CaseTestName{});
 
 TEST(Connection, LifecycleEventsAndUnloading) {
     winexcel::BoxCapture capture;
