@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -13,22 +12,11 @@
 #include <string_view>
 #include <vector>
 
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
+#include "standin/profile.h"
 #include "standin/workbook_data.h"
 
 namespace tb::standin {
-
-enum class Profile {
-    Modern,  // 1,048,576 rows x 16,384 columns, CountLarge present
-    Legacy,  // 65,536 rows x 256 columns, no CountLarge
-};
-
-// Resolves a function the evaluator does not know (for example an add-in's function). Receives
-// the arguments as Excel passes them to an add-in: references as Range objects, omitted ones as
-// Value::missing(), array constants as 2-D arrays with lower bounds 1. Returns false when it
-// does not know the name (the formula then gives #NAME?).
-using FunctionResolver =
-    std::function<bool(std::u16string_view name, std::span<const Value> args, Value& result)>;
 
 struct State;  // shared by the Excel and every object it hands out
 

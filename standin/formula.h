@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "standin/excel.h"
+#include "standin/profile.h"
 #include "standin/model.h"
 
 namespace tb::standin {

@@ -16,8 +16,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "server/host/host_object.h"
-#include "standin/excel.h"
+#include "core/host/host_object.h"
+#include "standin/profile.h"
 #include "standin/workbook_data.h"
 
 namespace tb::standin {

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 
 namespace tb::standin {
 

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 
 namespace tb::standin {
 

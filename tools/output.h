@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 #include "standin/workbook_data.h"
 
 namespace tb::tools {

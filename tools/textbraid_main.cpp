@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "server/host/connection.h"
-#include "server/worksheet/textbraid.h"
+#include "core/host/connection.h"
+#include "core/worksheet/textbraid.h"
 #include "standin/excel.h"
 #include "tools/command_line.h"
 #include "tools/output.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "server/com/com_util.h"
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
 
 namespace tb::com {
 

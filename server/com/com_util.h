@@ -12,7 +12,7 @@
 #include <string_view>
 #include <utility>
 
-#include "server/host/failure.h"
+#include "core/host/failure.h"
 
 namespace tb::com {
 

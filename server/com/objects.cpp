@@ -7,8 +7,8 @@
 #include "server/com/bridge.h"
 #include "server/com/module.h"
 #include "server/com/textbraid_h.h"
-#include "server/host/connection.h"
-#include "server/worksheet/textbraid.h"
+#include "core/host/connection.h"
+#include "core/worksheet/textbraid.h"
 
 namespace tb::com {
 

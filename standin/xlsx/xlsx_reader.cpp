@@ -10,7 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 #include "standin/number_format.h"
 #include "standin/xlsx/xml.h"
 

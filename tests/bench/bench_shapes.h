@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
 #include "standin/excel.h"
 
 namespace tb::bench {

@@ -2,8 +2,8 @@
 // costs nothing (the server's own share), and the stand-in's own cell storage.
 #include <benchmark/benchmark.h>
 
-#include "server/host/connection.h"
-#include "server/worksheet/textbraid.h"
+#include "core/host/connection.h"
+#include "core/worksheet/textbraid.h"
 #include "tests/bench/bench_shapes.h"
 
 int main(int argc, char** argv) {

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "server/host/connection.h"
-#include "server/host/excel_ops.h"
-#include "server/host/mod_globals.h"
-#include "server/worksheet/textbraid.h"
+#include "core/host/connection.h"
+#include "core/host/excel_ops.h"
+#include "core/host/mod_globals.h"
+#include "core/worksheet/textbraid.h"
 #include "standin/excel.h"
 #include "tests/fuzz/fuzz_input.h"
 

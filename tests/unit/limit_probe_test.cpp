@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "server/host/connection.h"
-#include "server/worksheet/textbraid.h"
+#include "core/host/connection.h"
+#include "core/worksheet/textbraid.h"
 #include "standin/excel.h"
 #include "tests/support/case_book.h"
 

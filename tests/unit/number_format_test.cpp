@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 #include "standin/number_format.h"
 
 namespace tb::standin {

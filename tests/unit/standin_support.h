@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 #include "standin/excel.h"
 
 namespace tb::standin::testing {

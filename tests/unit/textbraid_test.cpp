@@ -1,6 +1,6 @@
 // The worksheet function against the stand-in Excel: the case table, the private operations
 // against a scripted host, and fault injection into every host operation.
-#include "server/worksheet/textbraid.h"
+#include "core/worksheet/textbraid.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "server/host/connection.h"
-#include "server/host/excel_ops.h"
-#include "server/host/mod_globals.h"
+#include "core/host/connection.h"
+#include "core/host/excel_ops.h"
+#include "core/host/mod_globals.h"
 #include "standin/excel.h"
 #include "tests/support/case_book.h"
 #include "tools/output.h"

@@ -1,4 +1,4 @@
-#include "server/host/value.h"
+#include "core/host/value.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
 
 namespace tb {
 namespace {

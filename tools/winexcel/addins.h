@@ -17,7 +17,7 @@
 
 #include "server/com/com_util.h"
 #include "server/com/textbraid_h.h"  // IDTExtensibility2
-#include "server/host/value.h"
+#include "core/host/value.h"
 
 namespace tb::winexcel {
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
 
 namespace tb::wine {
 

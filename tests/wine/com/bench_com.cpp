@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "server/host/connection.h"
-#include "server/worksheet/textbraid.h"
+#include "core/host/connection.h"
+#include "core/worksheet/textbraid.h"
 #include "tests/bench/bench_shapes.h"
 #include "tests/wine/com/support.h"
 #include "tools/winexcel/addins.h"

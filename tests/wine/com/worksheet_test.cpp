@@ -7,7 +7,7 @@
 
 #include "server/com/bridge.h"
 #include "server/com/textbraid_h.h"
-#include "server/worksheet/textbraid.h"
+#include "core/worksheet/textbraid.h"
 #include "standin/excel.h"
 #include "tests/support/case_book.h"
 #include "tests/wine/com/support.h"

@@ -1,4 +1,4 @@
-#include "server/host/mod_globals.h"
+#include "core/host/mod_globals.h"
 
 namespace tb {
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 
 namespace tb {
 

@@ -1,8 +1,8 @@
-#include "server/host/excel_ops.h"
+#include "core/host/excel_ops.h"
 
 #include <array>
 
-#include "server/host/mod_globals.h"
+#include "core/host/mod_globals.h"
 
 namespace tb::excel {
 

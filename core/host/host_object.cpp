@@ -1,4 +1,4 @@
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
 
 namespace tb {
 

@@ -1,4 +1,4 @@
-#include "server/host/value.h"
+#include "core/host/value.h"
 
 #include <charconv>
 #include <cmath>

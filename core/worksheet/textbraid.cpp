@@ -1,4 +1,4 @@
-#include "server/worksheet/textbraid.h"
+#include "core/worksheet/textbraid.h"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "server/host/excel_ops.h"
+#include "core/host/excel_ops.h"
 
 namespace tb {
 

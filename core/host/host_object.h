@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "server/host/value.h"
+#include "core/host/value.h"
 
 namespace tb {
 

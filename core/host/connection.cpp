@@ -1,6 +1,6 @@
-#include "server/host/connection.h"
+#include "core/host/connection.h"
 
-#include "server/host/mod_globals.h"
+#include "core/host/mod_globals.h"
 
 namespace tb {
 

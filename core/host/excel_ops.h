@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
 
 namespace tb::excel {
 

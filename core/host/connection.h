@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "server/host/host_object.h"
+#include "core/host/host_object.h"
 
 namespace tb {
 

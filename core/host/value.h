@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "server/host/failure.h"
+#include "core/host/failure.h"
 
 namespace tb {
 

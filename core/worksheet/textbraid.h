@@ -8,8 +8,8 @@
 #include <span>
 #include <string>
 
-#include "server/host/value.h"
-#include "server/worksheet/message_box.h"
+#include "core/host/value.h"
+#include "core/worksheet/message_box.h"
 
 namespace tb {
 
