@@ -287,9 +287,19 @@ struct SheetData {
     }
 };
 
+// A defined name: of the workbook (no sheet) or of one sheet (its 0-based index), with the text
+// it refers to as the workbook holds it, without a leading '=' ("S!$A$1:$A$2",
+// "S!$A$1:$A$2,S!$C$1:$C$2" for several areas).
+struct DefinedName {
+    std::u16string name;
+    std::optional<std::size_t> sheet;
+    std::u16string refers_to;
+};
+
 struct WorkbookData {
     std::u16string name = u"Book1";
     std::vector<SheetData> sheets;
+    std::vector<DefinedName> names;
 };
 
 }  // namespace tb::standin
