@@ -46,7 +46,7 @@ inline std::string describe(const Value& v) {
 // Book1: Sheet1 with A1 = 1, A2 = 2, B1 = "b", C3 = TRUE, D4 = #N/A; Sheet2 with A1 = "s2";
 // "My Sheet" with A1 = "my".
 inline void open_sample(Excel& excel) {
-    WorkbookData book{u"Book1", {{u"Sheet1", {}}, {u"Sheet2", {}}, {u"My Sheet", {}}}};
+    WorkbookData book{u"Book1", {{u"Sheet1", {}}, {u"Sheet2", {}}, {u"My Sheet", {}}}, {}};
     book.sheets[0].set(1, 1, Value::number(1));
     book.sheets[0].set(2, 1, Value::number(2));
     book.sheets[0].set(1, 2, Value::string(u"b"));
