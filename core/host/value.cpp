@@ -190,44 +190,43 @@ bool is_digit(char16_t c) {
     return c >= u'0' && c <= u'9';
 }
 
-// Reads [blanks][sign](digits[.[digits]] | .digits)[(e|E)[sign]digits][blanks].
-Scan scan_number(std::u16string_view text, double& out) {
-    std::size_t i = 0, end = text.size();
-    while (i < end && text[i] == blank)
-        ++i;
-    while (end > i && text[end - 1] == blank)
-        --end;
-
-    bool negative = false;
-    if (i < end && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-
-    std::string number;  // the ASCII form handed to from_chars: digits[.digits][e±digits]
-    std::size_t integer_digits = 0, fraction_digits = 0;
+// A decimal number as it is read: the ASCII form handed to from_chars
+// (digits[.digits][e±digits]) and what decides its range before the conversion.
+struct DecimalText {
+    std::string number;
     int magnitude = 0;          // decimal exponent of the first non-zero digit, before the exponent
     bool seen_nonzero = false;  // whether such a digit exists
-    for (; i < end && is_digit(text[i]); ++i, ++integer_digits) {
-        number += static_cast<char>(text[i]);
-        if (text[i] != u'0' && !seen_nonzero) seen_nonzero = true;
-        if (seen_nonzero) ++magnitude;
-    }
-    if (seen_nonzero) --magnitude;
-    if (integer_digits == 0) number += '0';
-    if (i < end && text[i] == u'.') {
-        ++i;
-        number += '.';
-        for (; i < end && is_digit(text[i]); ++i, ++fraction_digits) {
-            number += static_cast<char>(text[i]);
-            if (!seen_nonzero && text[i] != u'0') {
-                seen_nonzero = true;
-                magnitude = -static_cast<int>(fraction_digits) - 1;
-            }
-        }
-        if (fraction_digits == 0) number.pop_back();
-    }
-    if (integer_digits + fraction_digits == 0) return Scan::invalid;
+    long long exponent = 0;     // the exponent's value, held short of overflow
 
-    long long exponent = 0;
-    if (i < end && (text[i] == u'e' || text[i] == u'E')) {
+    // Reads digits[.[digits]] | .digits from text[i], moving i past them.
+    Scan read_mantissa(std::u16string_view text, std::size_t& i, std::size_t end) {
+        std::size_t integer_digits = 0, fraction_digits = 0;
+        for (; i < end && is_digit(text[i]); ++i, ++integer_digits) {
+            number += static_cast<char>(text[i]);
+            if (text[i] != u'0' && !seen_nonzero) seen_nonzero = true;
+            if (seen_nonzero) ++magnitude;
+        }
+        if (seen_nonzero) --magnitude;
+        if (integer_digits == 0) number += '0';
+        if (i < end && text[i] == u'.') {
+            ++i;
+            number += '.';
+            for (; i < end && is_digit(text[i]); ++i, ++fraction_digits) {
+                number += static_cast<char>(text[i]);
+                if (!seen_nonzero && text[i] != u'0') {
+                    seen_nonzero = true;
+                    magnitude = -static_cast<int>(fraction_digits) - 1;
+                }
+            }
+            if (fraction_digits == 0) number.pop_back();
+        }
+        if (integer_digits + fraction_digits == 0) return Scan::invalid;
+        return Scan::ok;
+    }
+
+    // Reads (e|E)[sign]digits from text[i] when an exponent starts there, moving i past it.
+    Scan read_exponent(std::u16string_view text, std::size_t& i, std::size_t end) {
+        if (i == end || (text[i] != u'e' && text[i] != u'E')) return Scan::ok;
         ++i;
         number += 'e';
         bool exponent_negative = false;
@@ -242,11 +241,12 @@ Scan scan_number(std::u16string_view text, double& out) {
         }
         if (exponent_digits == 0) return Scan::invalid;
         if (exponent_negative) exponent = -exponent;
+        return Scan::ok;
     }
-    if (i != end) return Scan::invalid;
 
-    double value = 0;
-    if (seen_nonzero) {
+    Scan to_double(double& value) const {
+        value = 0;
+        if (!seen_nonzero) return Scan::ok;
         const auto result = std::from_chars(number.data(), number.data() + number.size(), value,
                                             std::chars_format::general);
         if (result.ec == std::errc::result_out_of_range) {
@@ -257,7 +257,28 @@ Scan scan_number(std::u16string_view text, double& out) {
         } else if (result.ec != std::errc() || result.ptr != number.data() + number.size()) {
             return Scan::invalid;
         }
+        return Scan::ok;
     }
+};
+
+// Reads [blanks][sign](digits[.[digits]] | .digits)[(e|E)[sign]digits][blanks].
+Scan scan_number(std::u16string_view text, double& out) {
+    std::size_t i = 0, end = text.size();
+    while (i < end && text[i] == blank)
+        ++i;
+    while (end > i && text[end - 1] == blank)
+        --end;
+
+    bool negative = false;
+    if (i < end && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+
+    DecimalText decimal;
+    if (Scan scan = decimal.read_mantissa(text, i, end); scan != Scan::ok) return scan;
+    if (Scan scan = decimal.read_exponent(text, i, end); scan != Scan::ok) return scan;
+    if (i != end) return Scan::invalid;
+
+    double value = 0;
+    if (Scan scan = decimal.to_double(value); scan != Scan::ok) return scan;
     out = negative ? -value : value;
     return Scan::ok;
 }

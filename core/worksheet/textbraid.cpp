@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -31,44 +32,71 @@ std::u16string count_text(double n) {
     return Value::number(n).to_text();
 }
 
-// The length of a delimiter; only a text can be measured.
-std::size_t delimiter_length(const Value& delimiter) {
+// The text of a delimiter; only a text can be measured and joined.
+const std::u16string& delimiter_text(const Value& delimiter) {
     if (!delimiter.is_string()) fail(hr::type_mismatch, "the delimiter is no text");
-    return delimiter.string_value().size();
+    return delimiter.string_value();
 }
 
-// What the limit probes of one call have shown. The host's limit is one number, so a length that
-// fits means every shorter one fits, and a length refused means every longer one is refused:
+// How a walk ends early: with the call's result (an error item met, or the limit text). Nothing
+// while it goes on.
+using Stop = std::optional<Value>;
+
+// The limit checks of one call. Asking after every append puts every length the call measures
+// to the host. Asking ahead of need answers from what earlier probes of the call have shown:
 // every length up to fits_ fits, every length from refused_ on is refused, and only lengths in
-// between are put to the host. Those are asked ahead of need: at twice the length while no probe
-// was refused, then halfway between what is known. One call thus asks the host a number of times
-// logarithmic in its result, and the host's work for all those texts is proportional to the
-// result's length. A probe that fails or answers neither way shows nothing: that length counts
-// as fitting, as ExceedsCellLimit answers, and a later check asks again. Nothing outlives the call.
-template <class Ask>
+// between are put to the host, at twice the length while no probe was refused, then halfway
+// between what is known. One call thus asks the host a number of times logarithmic in its
+// result, and the host's work for all those texts is proportional to the result's length.
+//
+// A probe that fails or answers neither a number nor #VALUE! shows nothing: when it was asked
+// ahead of need, the length itself is asked before anything is concluded, and only the host's
+// unclear answer for that very length counts as fitting (as the single probe answers). So the
+// check says "fits" only for a length no longer than one the host accepted in this call, or
+// one the host itself gave no clear answer for, and "refused" only for a length no shorter
+// than one the host refused in this call.
+//
+// The one assumption: within one call the host's answers grow with the length, a length
+// shorter than one it accepted is never refused and one longer than one it refused is refused.
+// Excel's do (REPT refuses every length over its cell limit and never fails). For a host whose
+// answers do not, one that refuses only a band of lengths or fails one call among several, the
+// check can answer otherwise than asking after every append would: a longer length the host
+// accepted vouches for a shorter one it would refuse, or a shorter length it refused decides a
+// longer one it would have failed on or accepted. Nothing outlives the call.
 class LimitProbe {
   public:
+    // The host's verdict on a length: true when refused, false when it fits, nothing when the
+    // probe failed or the answer was neither.
+    using Ask = std::function<std::optional<bool>(double)>;
+
     LimitProbe(Ask ask, bool ahead) : ask_(std::move(ask)), ahead_(ahead) {}
 
     bool exceeds(double n) {
         if (!ahead_) return ask_(n).value_or(false);
-        for (;;) {
-            if (n <= fits_) return false;
-            if (n >= refused_) return true;
-            const double asked = std::isinf(refused_)
-                                     ? 2 * n
-                                     : std::max(n, std::floor(fits_ + (refused_ - fits_) / 2));
+        bool look_ahead = true;
+        while (n > fits_ && n < refused_) {
+            const double asked = look_ahead ? ahead_of(n) : n;
             const std::optional<bool> refused = ask_(asked);
-            if (!refused) return false;
-            if (*refused) {
+            if (!refused) {
+                if (asked == n) return false;
+                look_ahead = false;
+            } else if (*refused) {
                 refused_ = asked;
             } else {
                 fits_ = asked;
             }
         }
+        return n >= refused_;
     }
 
   private:
+    // The length asked ahead of need for n: twice n while no length was refused, then halfway
+    // between the longest that fits and the shortest refused (never below n).
+    double ahead_of(double n) const {
+        if (std::isinf(refused_)) return 2 * n;
+        return std::max(n, std::floor(fits_ + (refused_ - fits_) / 2));
+    }
+
     Ask ask_;
     bool ahead_;
     double fits_ = -1;
@@ -283,128 +311,189 @@ bool TEXTBRAID::IsBadRange(const Value& target) const noexcept {
     }
 }
 
-Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_formats,
-                           bool useLegacyCount, std::span<const Value> items) const {
-    // Gather: one slot per text argument and the number of items they bring.
-    std::vector<Value> slots;
-    std::vector<double> cells_in_slot;  // the cell count of each reference, as gathered
-    slots.reserve(items.size());
-    cells_in_slot.reserve(items.size());
-    double item_count = 0;
-    for (const Value& argument : items) {
-        double cells = 1;
-        if (argument.is_missing()) {
-            slots.emplace_back();
-        } else if (argument.is_object()) {
-            slots.push_back(argument);
-            cells = count_of(excel::Range_Cells(argument.object_value()), useLegacyCount);
-        } else {
-            slots.push_back(argument);
-        }
-        cells_in_slot.push_back(cells);
-        item_count += cells;
+// The joined text of one call: the delimiter between neighbouring texts only, empty texts
+// skipped on request, and the host's cell limit asked after every append.
+class TEXTBRAID::Joiner {
+  public:
+    Joiner(const Value& delimiter, bool ignore_empty, LimitProbe limit)
+        : delimiter_(delimiter_text(delimiter)),
+          // Without a delimiter an empty text leaves no trace, so skipping it changes nothing
+          // and lets a reference be cut to its used range.
+          skip_empty_(ignore_empty || delimiter_.empty()),
+          limit_(std::move(limit)) {}
+
+    bool skips_empty() const { return skip_empty_; }
+
+    // Whether the delimiters alone of a result that takes all count items exceed the host's
+    // limit. With empty texts skipped the count says nothing about the length.
+    bool delimiters_exceed(double count) {
+        return !skip_empty_ && count > 0 &&
+               limit_.exceeds((count - 1) * static_cast<double>(delimiter_.size()));
     }
 
-    LimitProbe limit([this](double n) { return ProbeCellLimit(n); }, probe_ahead_);
-
-    // Early length check: the delimiters alone of a result that accepts every item. Without a
-    // delimiter an empty text leaves no trace, so the cell count says nothing about the length:
-    // such a call skips empty texts and is cut to the used range, as with empties ignored.
-    const std::size_t delimiter_len = delimiter_length(delimiter);
-    const bool skip_empty = ignore_empty || delimiter_len == 0;
-    if (!skip_empty && item_count > 0 &&
-        limit.exceeds((item_count - 1) * static_cast<double>(delimiter_len))) {
-        return Value::string(kCellLimitText);
-    }
-
-    const std::u16string& delimiter_text = delimiter.string_value();
-    std::u16string joined;  // always carries one delimiter in front of its first text
-    bool limit_reached = false;
-
-    auto accept = [&](const Value& text) {
+    // Appends a text after the delimiter (an empty one is dropped when empties are skipped);
+    // the walk ends with the limit text as soon as the result no longer fits a cell.
+    Stop take(const Value& text) {
         if (!text.is_string()) fail(hr::type_mismatch, "an item gave no text");
         const std::u16string& piece = text.string_value();
-        if (piece.empty() && skip_empty) return;
-        joined += delimiter_text;
-        joined += piece;
-        if (limit.exceeds(static_cast<double>(joined.size() - delimiter_len))) limit_reached = true;
-    };
-
-    for (std::size_t k = 0; k < slots.size(); ++k) {
-        Value& slot = slots[k];
-        if (slot.is_object()) {
-            // A reference of several cells is a block: its value would be an array. It is told
-            // by the count already gathered rather than by reading that array, which for a whole
-            // column would hold a million values before the cut to the used range.
-            const bool several_cells = cells_in_slot[k] != 1;
-            const Value whole = several_cells ? Value() : excel::Range_Value(slot.object_value());
-            if (several_cells || whole.is_array() || whole.is_object()) {
-                // A block of cells, walked area by area (a union such as (A1:A2,C1:C2) has
-                // several, and Rows, Columns and Cells(r, c) see only the first), each row by
-                // row.
-                const ObjectRef areas = excel::Range_Areas(slot.object_value());
-                const double area_count = excel::Areas_Count(areas);
-                for (double a = 1; a <= area_count; ++a) {
-                    ObjectRef range = excel::Areas_Item(areas, static_cast<std::int32_t>(a));
-                    if (skip_empty) {
-                        ObjectRef sheet = excel::Range_Worksheet(range);
-                        ObjectRef used = excel::Worksheet_UsedRange(sheet);
-                        range = excel::Application_Intersect(excel::Application(), range, used)
-                                    .object_value();
-                    }
-                    double rows = 0;
-                    double columns = 0;
-                    if (range) {
-                        ObjectRef cells = excel::Range_Cells(range);
-                        rows = count_of(excel::Range_Rows(cells), useLegacyCount);
-                        columns = count_of(excel::Range_Columns(cells), useLegacyCount);
-                    }
-                    for (double r = 1; r <= rows; ++r) {
-                        for (double c = 1; c <= columns; ++c) {
-                            // One host object a cell. Its Value2 is an error exactly when its
-                            // Value is, so without formats the value read for the error test is
-                            // also the one whose text is joined.
-                            ObjectRef cell = excel::Range_Cells(range, r, c);
-                            Value value =
-                                use_formats ? excel::Range_Value(cell) : excel::Range_Value2(cell);
-                            if (value.is_error()) return Value::object(std::move(cell));
-                            accept(use_formats ? ItemText(Value::object(std::move(cell)), true)
-                                               : ItemText(std::move(value), false));
-                            if (limit_reached) return Value::string(kCellLimitText);
-                        }
-                    }
-                }
-            } else {
-                // A reference to one cell.
-                if (whole.is_error()) return slot;
-                accept(ItemText(slot, use_formats));
-                if (limit_reached) return Value::string(kCellLimitText);
-            }
-        } else if (slot.is_array()) {
-            // Array elements are not tested for errors first: an error element has no text and
-            // fails the call. Each dimension is walked over its own bounds, so an array that
-            // does not start at 1 loses no element.
-            const Array& array = slot.array_value();
-            const std::int64_t row_first = array.lower(0);
-            const std::int64_t row_last = array.upper(0);
-            const std::int64_t column_first = array.lower(1);
-            const std::int64_t column_last = array.upper(1);
-            if (array.dimensions() != 2) fail(hr::bad_index, "the array is not two-dimensional");
-            for (std::int64_t r = row_first; r <= row_last; ++r) {
-                for (std::int64_t c = column_first; c <= column_last; ++c) {
-                    accept(ItemText(array.at(r, c), use_formats));
-                    if (limit_reached) return Value::string(kCellLimitText);
-                }
-            }
-        } else {
-            if (slot.is_error()) return slot;
-            accept(ItemText(slot, use_formats));
-            if (limit_reached) return Value::string(kCellLimitText);
+        if (piece.empty() && skip_empty_) return std::nullopt;
+        if (taken_) joined_ += delimiter_;
+        taken_ = true;
+        joined_ += piece;
+        if (limit_.exceeds(static_cast<double>(joined_.size()))) {
+            return Value::string(kCellLimitText);
         }
+        return std::nullopt;
     }
 
-    if (joined.size() <= delimiter_len) return Value::string(u"");
-    return Value::string(std::u16string_view(joined).substr(delimiter_len));
+    Value result() const { return Value::string(joined_); }
+
+  private:
+    std::u16string delimiter_;
+    bool skip_empty_;
+    LimitProbe limit_;
+    std::u16string joined_;
+    bool taken_ = false;  // whether a text was appended, so the next one follows a delimiter
+};
+
+// Yields the texts of one text argument to the joiner, in order: a reference area by area, each
+// cut to its sheet's used range when empty texts are skipped and read row by row; an array row
+// by row over its own bounds; any other argument as one item. An error item met ends the walk
+// with that item as the call's result.
+class TEXTBRAID::Walker {
+  public:
+    Walker(const TEXTBRAID& function, bool use_formats, bool useLegacyCount, Joiner& join)
+        : function_(function),
+          use_formats_(use_formats),
+          legacy_count_(useLegacyCount),
+          join_(join) {}
+
+    // cells: the number of cells of a reference, as gathered.
+    Stop item(const Value& argument, double cells) const {
+        if (argument.is_missing()) return join_.take(Value::string(u""));
+        if (argument.is_array()) return array(argument.array_value());
+        if (!argument.is_object()) {
+            if (argument.is_error()) return argument;
+            return text(argument);
+        }
+        // A reference of several cells is a block: its value would be an array. It is told by
+        // the count already gathered rather than by reading that array, which for a whole
+        // column would hold a million values before the cut to the used range.
+        if (cells == 1) {
+            const Value whole = excel::Range_Value(argument.object_value());
+            if (whole.is_error()) return argument;
+            if (!whole.is_array() && !whole.is_object()) return text(argument);
+        }
+        return reference(argument.object_value());
+    }
+
+  private:
+    // A union such as (A1:A2,C1:C2) has several areas, and Rows, Columns and Cells(r, c) see
+    // only the first. A host that does not know Areas has every reference walked as one area;
+    // any other failure fails the call, as every host call's does, rather than drop areas.
+    Stop reference(const ObjectRef& whole) const {
+        ObjectRef areas;
+        double count = 1;
+        try {
+            areas = excel::Range_Areas(whole);
+            count = excel::Areas_Count(areas);
+        } catch (const Failure& failure) {
+            const bool unknown =
+                failure.hresult() == hr::unknown_name || failure.hresult() == hr::member_not_found;
+            if (!unknown) throw;
+            areas.reset();
+            count = 1;
+        }
+        for (double a = 1; a <= count; ++a) {
+            ObjectRef range =
+                areas ? excel::Areas_Item(areas, static_cast<std::int32_t>(a)) : whole;
+            if (Stop stop = area(std::move(range))) return stop;
+        }
+        return std::nullopt;
+    }
+
+    Stop area(ObjectRef range) const {
+        if (join_.skips_empty()) {
+            // Every cell outside its sheet's used range is empty, and empty texts are skipped.
+            ObjectRef sheet = excel::Range_Worksheet(range);
+            ObjectRef used = excel::Worksheet_UsedRange(sheet);
+            range = excel::Application_Intersect(excel::Application(), range, used).object_value();
+            if (!range) return std::nullopt;
+        }
+        double rows = 0;
+        double columns = 0;
+        {
+            ObjectRef cells = excel::Range_Cells(range);
+            rows = count_of(excel::Range_Rows(cells), legacy_count_);
+            columns = count_of(excel::Range_Columns(cells), legacy_count_);
+        }
+        for (double r = 1; r <= rows; ++r) {
+            for (double c = 1; c <= columns; ++c) {
+                if (Stop stop = cell(excel::Range_Cells(range, r, c))) return stop;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // One host object a cell. Its Value2 is an error exactly when its Value is, so without
+    // formats the value read for the error test is also the one whose text is joined.
+    Stop cell(ObjectRef one) const {
+        Value value = use_formats_ ? excel::Range_Value(one) : excel::Range_Value2(one);
+        if (value.is_error()) return Value::object(std::move(one));
+        if (use_formats_) return text(Value::object(std::move(one)));
+        return text(value);
+    }
+
+    // Array elements are not tested for errors first: an error element has no text and fails
+    // the call. Each dimension is walked over its own bounds, so an array that does not start
+    // at 1 loses no element.
+    Stop array(const Array& elements) const {
+        const std::int64_t row_first = elements.lower(0);
+        const std::int64_t row_last = elements.upper(0);
+        const std::int64_t column_first = elements.lower(1);
+        const std::int64_t column_last = elements.upper(1);
+        if (elements.dimensions() != 2) fail(hr::bad_index, "the array is not two-dimensional");
+        for (std::int64_t r = row_first; r <= row_last; ++r) {
+            for (std::int64_t c = column_first; c <= column_last; ++c) {
+                if (Stop stop = text(elements.at(r, c))) return stop;
+            }
+        }
+        return std::nullopt;
+    }
+
+    Stop text(const Value& item) const {
+        return join_.take(function_.ItemText(item, use_formats_));
+    }
+
+    const TEXTBRAID& function_;
+    bool use_formats_;
+    bool legacy_count_;
+    Joiner& join_;
+};
+
+Value TEXTBRAID::JoinItems(const Value& delimiter, bool ignore_empty, bool use_formats,
+                           bool useLegacyCount, std::span<const Value> items) const {
+    // Gather: the cell count of every reference, all read before the first item is, and the
+    // number of items the arguments bring (1 for any other argument, an array included).
+    std::vector<double> cells;
+    cells.reserve(items.size());
+    double item_count = 0;
+    for (const Value& argument : items) {
+        cells.push_back(argument.is_object()
+                            ? count_of(excel::Range_Cells(argument.object_value()), useLegacyCount)
+                            : 1.0);
+        item_count += cells.back();
+    }
+
+    Joiner join(delimiter, ignore_empty,
+                LimitProbe([this](double n) { return ProbeCellLimit(n); }, probe_ahead_));
+    if (join.delimiters_exceed(item_count)) return Value::string(kCellLimitText);
+
+    const Walker walk(*this, use_formats, useLegacyCount, join);
+    for (std::size_t k = 0; k < items.size(); ++k) {
+        if (Stop stop = walk.item(items[k], cells[k])) return std::move(*stop);
+    }
+    return join.result();
 }
 
 }  // namespace tb

@@ -29,6 +29,8 @@ class TEXTBRAID {
 
   private:
     friend struct TextBraidInternals;  // unit tests reach the private operations through it
+    class Joiner;  // the joined text of one call: the delimiter, skipping and the limit
+    class Walker;  // the texts of one argument: reference areas, arrays, single values
 
     Value ParseSwitch(Value item, bool default_value) const noexcept;
     Value ItemText(Value item, bool use_formats) const;

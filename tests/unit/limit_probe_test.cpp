@@ -1,12 +1,16 @@
 // The limit check that answers from what the call's earlier probes showed must give exactly the
 // answers of the one that asks the host after every append: over the case table and random
-// joins, on hosts whose cell limit is 0, 1, 255, 32,767 or none, with few host evaluations.
+// joins, on hosts whose cell limit is 0, 1, 255, 32,767 or none, with few host evaluations; and
+// on hosts that fail, answer other errors or refuse only a band of lengths, the answers its
+// one assumption (answers grow with the length within one call) leads to.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "core/host/connection.h"
 #include "core/worksheet/textbraid.h"
@@ -21,15 +25,69 @@ struct TextBraidInternals {
 
 namespace {
 
+// How a scripted host answers LEN(REPT("x", n)): a number up to `accepts`, #VALUE! up to
+// `refuses`, then as `above` says; the call numbered failing_call (from 1) fails whatever n.
+struct ProbeHost {
+    enum Above { fails, num, accepts_again };
+    double accepts;
+    double refuses;
+    Above above;
+    int failing_call = 0;
+};
+
+// An Application whose limit probes a ProbeHost answers; every other call goes to the stand-in's.
+class ScriptedProbes final : public HostObject {
+  public:
+    ScriptedProbes(ObjectRef application, ProbeHost host)
+        : application_(std::move(application)), host_(host) {}
+    void add_ref() noexcept override { ++refs_; }
+    void release() noexcept override {
+        if (--refs_ == 0) delete this;
+    }
+    Value invoke(std::u16string_view member, InvokeKind kind,
+                 std::span<const Value> args) override {
+        static constexpr std::u16string_view probe = u"=LEN(REPT(\"x\", ";
+        double n = 0;
+        if (!iequals(member, u"Evaluate") || !args[0].string_value().starts_with(probe) ||
+            !parse_number(std::u16string_view(args[0].string_value())
+                              .substr(probe.size())
+                              .substr(0, args[0].string_value().size() - probe.size() - 2),
+                          n)) {
+            return application_->invoke(member, kind, args);
+        }
+        if (++calls_ == host_.failing_call || (n > host_.refuses && host_.above == host_.fails))
+            fail(hr::fail, "the host failed");
+        if (n <= host_.accepts || (n > host_.refuses && host_.above == host_.accepts_again))
+            return Value::number(n);
+        return Value::xl_error(n <= host_.refuses ? xlerr::value : xlerr::num);
+    }
+    ObjectRef query(const Guid&) override { return ObjectRef::share(this); }
+    std::uint32_t connect_events(const Guid& source, EventSink& sink) override {
+        return application_->connect_events(source, sink);
+    }
+    void disconnect_events(std::uint32_t cookie) override {
+        application_->disconnect_events(cookie);
+    }
+
+  private:
+    ObjectRef application_;
+    ProbeHost host_;
+    int calls_ = 0;
+    int refs_ = 1;
+};
+
 struct Run {
     std::string shown;
     std::uint64_t probes;
 };
 
-Run run(standin::Excel& excel, const std::u16string& formula, bool ahead) {
+Run run(standin::Excel& excel, const std::u16string& formula, bool ahead,
+        const ProbeHost* host = nullptr) {
     TEXTBRAID function(nullptr);
     if (!ahead) TextBraidInternals::AskAfterEveryAppend(function);
-    OnConnection(excel.application(), nullptr);
+    OnConnection(host ? ObjectRef::adopt(new ScriptedProbes(excel.application(), *host))
+                      : excel.application(),
+                 nullptr);
     excel.reset_counts();
     const Value v =
         excel.evaluate(formula, [&](std::u16string_view, std::span<const Value> args, Value& out) {
@@ -90,6 +148,42 @@ TEST(LimitProbe, AnswersAsAskingAfterEveryAppend) {
             formula += random() % 2 ? u", \"tail\")" : u")";
             expect_same(excel, formula, 2 * 24 + 4);  // twice log2 of the longest result, and a few
         }
+    }
+}
+
+// Each row: the host, the arguments, what asking after every append shows and what asking ahead
+// of need shows. The first six agree, the host asked the length itself wherever a look-ahead
+// gave no clear answer. The last three are where answers that do not grow with the length make
+// them differ, as the limit check's comment says: a failed call or a failure above a refused
+// band is a fit to the one and not to the other, and an accepted length above a refused band
+// vouches for the shorter length.
+TEST(LimitProbe, HostsThatFailOrAnswerOtherErrors) {
+    const std::u16string limit(kCellLimitText);
+    const std::u16string joined = u"aaaaaa,bbbbbb", twelve(12, u'a');
+    const double none = std::numeric_limits<double>::infinity();
+    using H = ProbeHost;
+    const std::tuple<ProbeHost, const char16_t*, std::u16string, std::u16string> rows[] = {
+        {{10, 15, H::fails}, u"\",\",TRUE,FALSE,A2", limit, limit},
+        {{10, 15, H::num}, u"\",\",TRUE,FALSE,A2", limit, limit},
+        {{3, 5, H::fails}, u"\",,\",FALSE,FALSE,A1:B1,\"z\"", limit, limit},
+        {{-1, -1, H::fails}, u"\",\",FALSE,FALSE,A1:B1", joined, joined},
+        {{10, 15, H::accepts_again}, u"\",\",TRUE,FALSE,A1:B1", limit, limit},
+        {{-1, 10, H::num}, u"\",\",TRUE,FALSE,A2", twelve, twelve},
+        {{10, none, H::fails, 2}, u"\",\",TRUE,FALSE,A1:B1", joined, limit},
+        {{10, 15, H::fails}, u"\",\",TRUE,FALSE,A1,A2", u"aaaaaa," + twelve, limit},
+        {{10, 15, H::accepts_again}, u"\",\",TRUE,FALSE,A2", limit, twelve}};
+    standin::WorkbookData book;
+    auto& sheet = book.sheets.emplace_back();
+    sheet.name = u"Sheet1";
+    sheet.set(1, 1, Value::string(u"aaaaaa"));
+    sheet.set(1, 2, Value::string(u"bbbbbb"));
+    sheet.set(2, 1, Value::string(twelve));
+    standin::Excel excel;
+    excel.open(std::move(book));
+    for (const auto& [host, arguments, every, ahead] : rows) {
+        const std::u16string formula = u"TEXTBRAID(" + std::u16string(arguments) + u")";
+        EXPECT_EQ(run(excel, formula, false, &host).shown, utf8(every)) << utf8(formula);
+        EXPECT_EQ(run(excel, formula, true, &host).shown, utf8(ahead)) << utf8(formula);
     }
 }
 

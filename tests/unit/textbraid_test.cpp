@@ -87,10 +87,13 @@ INSTANTIATE_TEST_SUITE_P(Profiles, FormulaCases,
                                             ::testing::ValuesIn(testing::formula_cases())),
                          testing::CaseTestName{});
 
-TEST(TextBraidEntry, CountLargeAndADisconnectedHost) {
+TEST(TextBraidEntry, CountLargeNoAreasAndADisconnectedHost) {
     Host host;  // the whole large grid, 17 billion cells: Count would overflow
     EXPECT_EQ(shown_text(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, Sheet2!1:1048576, E1)")),
               u"other,tl");
+    host.excel.make_unknown(u"Range.Areas");  // each reference is then walked as one area
+    EXPECT_EQ(shown_text(host.evaluate(u"TEXTBRAID(\",\", FALSE, FALSE, E1:F2, (A1,C1))")),
+              u"tl,tr,bl,br,a");
     OnDisconnection();
     EXPECT_EQ(shown_text(host.evaluate(u"TEXTBRAID()")), u"#VALUE!");
     EXPECT_EQ(shown_text(host.evaluate(u"TEXTBRAID(\",\", TRUE, FALSE, E1:F1)")), u"#VALUE!");
@@ -265,7 +268,7 @@ TEST(FaultSweep, EveryOperationEveryCall) {
     const std::u16string formulas[] = {
         u"TEXTBRAID(\",\", TRUE, TRUE, A1:C2, E:E, 3, {1,2})",
         u"TEXTBRAID(A2, \"false\", C2, E1, , A1:C1)",
-        u"TEXTBRAID(\",\", TRUE, FALSE, E1:F2)",
+        u"TEXTBRAID(\",\", TRUE, FALSE, (E1:F1,E2:F2))",
     };
     for (const std::u16string& formula : formulas) {
         Host clean;
