@@ -1,6 +1,7 @@
 // The workbook reader: bad cells and damaged packages named in clear errors, shifted shared
 // formulas, ISO dates; then the workbooks written by the generator scripts (every cell type,
-// formats, shared and inline strings, positions, sheets, the 1904 date system).
+// formats, shared and inline strings, positions, sheets, the 1904 date system as the stand-in
+// shows it).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -37,7 +38,6 @@ TEST(XlsxReader, BadCellsNameTheCellAndProblem) {
         {"<c r='A1'><v>abc</v></c>", "cell A1 has the bad number abc"},
         {"<c r='A1'><v>inf</v></c>", "bad number"}, {"<c r='A1'><v>nan</v></c>", "bad number"},
         {"<c r='A1' t='b'><v>2</v></c>", "cell A1 has the bad boolean 2"},
-        {"<c r='A1' t='e'><v>#FOO!</v></c>", "cell A1 has the unknown error value #FOO!"},
         {"<c r='A1' t='d'><v>2023-02-29</v></c>", "cell A1 has the bad date"},
         {"<c r='B2' t='s'><v>2</v></c>", "cell B2 refers to shared string 2, past the 2 strings"},
         {"<c r='A1' t='s'><v>-1</v></c>", "refers to shared string"},
@@ -58,6 +58,67 @@ TEST(XlsxReader, BadCellsNameTheCellAndProblem) {
     }
     EXPECT_NE(error_of(test::book_parts("<row r='0'/>")).find("bad row number 0"),
               std::string::npos);
+}
+
+// Parts of a workbook the reader takes as Excel would rather than refusing the workbook: defined
+// names (given as the workbook's <definedNames>), error values of newer Excels, blank cells.
+// What is read: each name ("NAME@SHEET=REFERS;"), A1's value, the cells held, then the notes.
+TEST(XlsxReader, LenientPartsKeepTheWorkbook) {
+    const struct {
+        const char* names;
+        const char* cells;
+        const char* read;
+    } cases[] = {
+        {"<definedName name='Items'>Sheet1!$A$1:$A$2</definedName>"
+         "<definedName name='Local' localSheetId='0' hidden='1'>=Sheet1!$A$1,Sheet1!$C$1"
+         "</definedName><definedName name='_xlnm.Print_Area' localSheetId='0'>Sheet1!$A:$B"
+         "</definedName><definedName name='Rate'> 0.5 </definedName>",
+         "",
+         "Items=Sheet1!$A$1:$A$2;Local@0=Sheet1!$A$1,Sheet1!$C$1;Print_Area@0=Sheet1!$A:$B;"
+         "Rate=0.5;cells:0;"},
+        {"<definedName name='1st'>1</definedName><definedName>2</definedName>"
+         "<definedName name='a b'>3</definedName>",
+         "",
+         "cells:0;the defined name '1st' is no valid name; left out;the defined name '' is "
+         "no valid name; left out;the defined name 'a b' is no valid name; left out;"},
+        {"<definedName name='Far' localSheetId='1'>1</definedName>"
+         "<definedName name='Bad' localSheetId='x'>1</definedName>",
+         "",
+         "cells:0;the defined name 'Far' belongs to no worksheet; left out;the defined name "
+         "'Bad' belongs to no worksheet; left out;"},
+        {"<definedName name='Empty'> = </definedName><definedName name='Twice'>1</definedName>"
+         "<definedName name='TWICE'>2</definedName><definedName name='Twice' localSheetId='0'>3"
+         "</definedName>",
+         "",
+         "Twice=1;Twice@0=3;cells:0;the defined name 'Empty' refers to nothing; left out;the "
+         "defined name 'TWICE' is defined twice in one scope; the first is kept;"},
+        {"",
+         "<c r='A1' t='e'><v>#PYTHON!</v></c><c r='B1' t='e'><v>#TIMEOUT!</v></c>"
+         "<c r='C1' t='e'><v> #TIMEOUT! </v></c><c r='D1' t='e'><v>#BUSY!</v></c>",
+         "A1:err:#VALUE!;cells:4;Sheet1!A1: the error value #PYTHON! is not one Excel's object "
+         "model has a number for; read as #VALUE!;Sheet1!B1: the error value #TIMEOUT! is not one "
+         "Excel's object model has a number for; read as #VALUE! (in 2 cells);"},
+        {"",
+         "<c r='A1'/><c r='B1'><v></v></c><c r='C1' s='0'/><c r='D1' s='1'/><c r='E1'><f>1</f>"
+         "</c><c r='F1' t='inlineStr'><is><t></t></is></c>",
+         "cells:3;"},
+    };
+    for (const auto& c : cases) {
+        auto parts = test::book_parts(std::string("<row r='1'>") + c.cells + "</row>");
+        std::string& workbook = parts["xl/workbook.xml"];
+        workbook.insert(workbook.find("</workbook>"),
+                        std::string("<definedNames>") + c.names + "</definedNames>");
+        const WorkbookData book = read_xlsx(test::zip_parts(parts), "t.xlsx");
+        std::string read;
+        for (const DefinedName& n : book.names)
+            read += utf8(n.name) + (n.sheet ? "@" + std::to_string(*n.sheet) : "") + "=" +
+                    utf8(n.refers_to) + ";";
+        if (const auto a1 = book.sheets[0].find(1, 1)) read += "A1:" + describe(a1->value) + ";";
+        read += "cells:" + std::to_string(book.sheets[0].cells.size()) + ";";
+        for (const std::string& note : book.notes)
+            read += note + ";";
+        EXPECT_EQ(read, c.read) << c.names << c.cells;
+    }
 }
 
 TEST(XlsxReader, ShiftFormula) {
@@ -192,11 +253,25 @@ TEST(XlsxWorkbooks, GeneratedCellTypesAnd1904Dates) {
     EXPECT_EQ(cell(t, 1, 7).format, u"0.00");
     EXPECT_EQ(book.sheets[2].cells.size(), 5u);  // positions without references
 
-    // The 1904 date system: only date-formatted numbers shift; ISO dates are absolute already.
-    const SheetData s = read_xlsx((test_dir / "date1904.xlsx").string()).sheets.at(0);
-    std::uint32_t row = 1;
-    for (const char* value : {"num:45306", "num:100", "num:45306", "num:1462.5", "num:1.5"})
-        EXPECT_EQ(describe(cell(s, row++, 1).value), value);
+    // The 1904 date system: cells keep the file's serials (ISO dates become such serials);
+    // Range.Value and Range.Text give the dates those serials stand for, and durations as they are.
+    Excel excel;
+    excel.open(read_xlsx((test_dir / "date1904.xlsx").string()));
+    const struct {
+        const char* value2;
+        const char* value;
+        const char* text;
+    } dates[] = {
+        {"num:43844", "date:45306", "1/15/2024"}, {"num:100", "num:100", "100"},
+        {"num:43844", "date:45306", "1/15/2024"}, {"num:0.5", "date:1462.5", "12:00"},
+        {"num:1.5", "date:1463.5", "36:00"},
+    };
+    for (std::size_t row = 1; const auto& d : dates) {
+        const ObjectRef range = excel.range(u"A" + utf16(std::to_string(row++)));
+        EXPECT_EQ(describe(get(range, u"Value2")), d.value2) << row;
+        EXPECT_EQ(describe(get(range, u"Value")), d.value) << row;
+        EXPECT_EQ(describe(get(range, u"Text")), std::string("str:") + d.text) << row;
+    }
 }
 
 }  // namespace
