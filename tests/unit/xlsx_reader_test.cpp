@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "standin/xlsx/xlsx_reader.h"
 #include "tests/unit/standin_support.h"
@@ -118,6 +119,45 @@ TEST(XlsxReader, LenientPartsKeepTheWorkbook) {
         for (const std::string& note : book.notes)
             read += note + ";";
         EXPECT_EQ(read, c.read) << c.names << c.cells;
+    }
+}
+
+// A sheet whose few cells sit among padding of pseudo-random lengths (fixed seed): blanks,
+// comments, blank cells. Multi-byte characters, references, CRLFs and CDATA sections then fall
+// across the pieces the reader inflates and parses at a time. Read deflated and stored, and
+// refused as soon as the cells pass a budget.
+TEST(XlsxReader, PaddedSheetsReadInPieces) {
+    std::mt19937 random(21);
+    std::vector<std::size_t> lines;  // in each text
+    std::string data;
+    for (int row = 1; row <= 40; ++row) {
+        const std::string r = std::to_string(row);
+        const std::size_t blanks = random() % 70000, comment = random() % 9000;
+        const std::size_t between = random() % 3;
+        lines.push_back(random() % 40000);
+        data += "<row r='" + r + "'>" + std::string(blanks, ' ') + "<!--" +
+                std::string(comment, 'x') + "--><c r='B" + r + "'/>" + std::string(between, ' ') +
+                "<c r='A" + r + "' t='inlineStr'><is><t>\xC3\xA9&amp;" +
+                std::string(lines.back(), '\n') +
+                "\r\n\xE6\x97\xA5<![CDATA[<x>\r\n]]>&#x1F600;</t></is></c><c r='C" + r + "'><v>" +
+                r + ".5</v></c></row>\r\n";
+    }
+    for (const bool deflate : {false, true}) {
+        const auto zip = test::zip_parts(test::book_parts(data), deflate);
+        const SheetData sheet = read_xlsx(zip, "t.xlsx").sheets.at(0);
+        EXPECT_EQ(sheet.cells.size(), 80u);
+        for (std::uint32_t row = 1; row <= 40; ++row) {
+            const std::string text = "\xC3\xA9&" + std::string(lines[row - 1] + 1, '\n') +
+                                     "\xE6\x97\xA5<x>\n\xF0\x9F\x98\x80";
+            ASSERT_EQ(describe(cell(sheet, row, 1).value), "str:" + text) << row;
+            ASSERT_EQ(cell(sheet, row, 3).value.to_number(), row + 0.5) << row;
+        }
+        try {
+            read_xlsx(zip, "t.xlsx", 79);
+            ADD_FAILURE() << "read past the budget";
+        } catch (const XlsxError& e) {
+            EXPECT_NE(std::string(e.what()).find("more than 79 cells"), std::string::npos);
+        }
     }
 }
 
