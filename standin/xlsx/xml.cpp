@@ -250,6 +250,22 @@ void XmlReader::buffer_tag() {
     }
 }
 
+// Appends the window's characters from the current position to `end` to `text` (when given),
+// CRLF as LF (a CR whose LF is not yet in the window counts as a line break of its own), then
+// cuts it to one byte past the limit of the text being collected.
+void XmlReader::take_text(std::string* text, std::size_t end) {
+    if (text == nullptr) return;
+    for (std::size_t i = pos_; i < end; ++i) {
+        if (buf_[i] == '\r') {
+            if (i + 1 < buf_.size() && buf_[i + 1] == '\n') continue;
+            text->push_back('\n');
+        } else {
+            text->push_back(buf_[i]);
+        }
+    }
+    if (text->size() > text_limit_) text->resize(text_limit_ + 1);
+}
+
 // From inside a comment, processing instruction or CDATA section: reads past its terminator,
 // the content appended to `text` (CRLF as LF) when given; the content read is dropped from the
 // window as it goes.
@@ -262,16 +278,7 @@ void XmlReader::skip_past(std::string_view terminator, std::string_view problem,
                                 : buf_.size() >= terminator.size()
                                     ? std::max(pos_, buf_.size() - terminator.size() + 1)
                                     : pos_;
-        if (text != nullptr) {
-            for (std::size_t i = pos_; i < end; ++i) {
-                if (buf_[i] == '\r') {
-                    if (i + 1 < buf_.size() && buf_[i + 1] == '\n') continue;
-                    text->push_back('\n');
-                } else {
-                    text->push_back(buf_[i]);
-                }
-            }
-        }
+        take_text(text, end);
         if (found != std::string::npos) {
             pos_ = found + terminator.size();
             return;
@@ -398,6 +405,7 @@ void XmlReader::read_text_run(std::string* text) {
             if (depth_ == 0) fail("text outside the root element");
             ensure(pos_ + 14);
             read_reference(text);
+            take_text(text, pos_);  // nothing more: keeps the text within its limit
         } else {
             // A plain run up to the next markup or reference.
             std::size_t end = pos_;
@@ -409,19 +417,11 @@ void XmlReader::read_text_run(std::string* text) {
                 for (std::size_t i = pos_; i < end; ++i) {
                     if (!is_space(buf_[i])) fail_at(i, "text outside the root element");
                 }
-            } else if (text != nullptr) {
-                for (std::size_t i = pos_; i < end; ++i) {
-                    if (buf_[i] == '\r') {
-                        if (i + 1 < buf_.size() && buf_[i + 1] == '\n') continue;
-                        text->push_back('\n');
-                    } else {
-                        text->push_back(buf_[i]);
-                    }
-                }
+            } else {
+                take_text(text, end);
             }
             pos_ = end;
         }
-        if (text != nullptr && text->size() > text_limit_) text->resize(text_limit_ + 1);
     }
 }
 

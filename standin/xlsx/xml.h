@@ -86,6 +86,7 @@ class XmlReader {
     void check_encoding(std::size_t from);
     std::size_t find(std::string_view pattern, std::size_t from);
     void buffer_tag();
+    void take_text(std::string* text, std::size_t end);
     void skip_past(std::string_view terminator, std::string_view problem, std::string* text);
     void read_declaration();
     void read_text_run(std::string* text);
