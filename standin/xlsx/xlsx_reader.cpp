@@ -739,7 +739,7 @@ void Reader::read_workbook(const std::string& part, std::vector<SheetEntry>& she
                 std::uint64_t index = 0;
                 raw.local_sheet = parse_uint(*local, index) ? index : UINT64_MAX;
             }
-            x.append_text(raw.refers_to, max_name_formula + 1);
+            x.append_text(raw.refers_to, max_name_formula);
             if (names.size() < max_names) {
                 names.push_back(std::move(raw));
             } else {
