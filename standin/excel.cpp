@@ -42,6 +42,9 @@ ObjectRef Excel::application() {
 
 void Excel::open(WorkbookData data) {
     if (data.sheets.empty()) data.sheets.push_back(SheetData{u"Sheet1", {}});
+    for (std::string& note : data.notes)
+        state_->notes.push_back(std::move(note));
+    data.notes.clear();
     state_->workbooks.push_back(std::make_unique<WorkbookData>(std::move(data)));
     ++state_->generation;
     if (!state_->active) state_->active = SheetRef{0, 0};
@@ -109,8 +112,13 @@ Value Excel::cell_value(std::size_t workbook, std::size_t sheet, std::uint32_t r
 }
 
 std::vector<std::string> Excel::take_problems() {
-    if (!state_->recalc) return {};
-    return std::exchange(state_->recalc->problems, {});
+    std::vector<std::string> problems = std::exchange(state_->notes, {});
+    if (state_->recalc) {
+        for (std::string& problem : state_->recalc->problems)
+            problems.push_back(std::move(problem));
+        state_->recalc->problems.clear();
+    }
+    return problems;
 }
 
 ObjectRef Excel::range(std::u16string_view reference) {

@@ -72,7 +72,8 @@ class Excel {
     Value cell_value(std::size_t workbook, std::size_t sheet, std::uint32_t row,
                      std::uint32_t column);
     // What the recalculation could not evaluate since the last call, one line each, naming the
-    // cell: a formula that does not parse, an unsupported function, a circular reference.
+    // cell: a formula that does not parse, an unsupported function, a circular reference; first
+    // what opening a workbook noted (WorkbookData::notes).
     std::vector<std::string> take_problems();
 
     // A Range object for a reference ("A1:C3", "Sheet2!A:A", "'My Sheet'!1:3") resolved as

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/host/serial_date.h"
 #include "standin/number_format.h"
 
 namespace tb::standin {
@@ -819,16 +820,6 @@ Value apply_binary(BinOp op, std::span<const Value> lr) {
     }
 }
 
-// Days since 1899-12-30 of a proleptic Gregorian date.
-double days_from_civil(std::int64_t y, std::int64_t m, std::int64_t d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return static_cast<double>(era * 146097 + doe - 719468 + 25569);
-}
-
 Value date_of(std::span<const Value> args) {
     double p[3];
     for (std::size_t i = 0; i < 3; ++i)
@@ -841,11 +832,11 @@ Value date_of(std::span<const Value> args) {
     const auto months = static_cast<std::int64_t>(std::trunc(p[1])) - 1;
     const std::int64_t y = year + (months >= 0 ? months / 12 : (months - 11) / 12);
     const std::int64_t m = ((months % 12) + 12) % 12 + 1;
-    double serial = days_from_civil(y, m, 1) + std::trunc(p[2]) - 1;
-    // Excel counts the 29th of February 1900 that never was: its serials before March 1900
-    // are one less than the day count.
-    if (serial < 61) serial -= 1;
-    if (serial < 0 || serial > 2958465) return xl(xlerr::num);
+    // Day 1 of the OLE count is 1900-01-00, Excel's serial 0; days before it have no serial.
+    const double ole =
+        static_cast<double>(ole_days_of_civil(y, static_cast<int>(m), 1)) + std::trunc(p[2]) - 1;
+    const double serial = serial_of_ole(ole);
+    if (ole < 1 || serial > static_cast<double>(last_serial)) return xl(xlerr::num);
     return Value::number(serial);
 }
 

@@ -144,6 +144,8 @@ struct State : std::enable_shared_from_this<State> {
     std::uint32_t next_cookie = 1;
     std::map<std::u16string, std::uint64_t, std::less<>> events;
     std::unique_ptr<Recalculation> recalc;  // while a recalculation runs
+    // What opening workbooks noted, until take_problems() hands it out.
+    std::vector<std::string> notes;
 
     // The choke point of every counted call: counts it, then fails it when a fault is due or
     // the member is unknown in this host.
@@ -186,10 +188,11 @@ void settle_formulas(State& state, const Area& area);
 // "Sheet1!B3", or "'My Sheet'!B3" for names that need quotes.
 std::u16string cell_name(std::u16string_view sheet, std::uint32_t row, std::uint32_t column);
 
-// A cell's value: raw (Value2), or typed (Value: dates and currency per the number format).
-Value cell_value(const CellData* cell, bool typed);
-inline Value cell_value(const std::optional<CellData>& cell, bool typed) {
-    return cell_value(cell ? &*cell : nullptr, typed);
+// A cell's value: raw (Value2), or typed (Value: dates and currency per the number format, a
+// date serial read in the workbook's date system).
+Value cell_value(const CellData* cell, bool typed, bool date1904 = false);
+inline Value cell_value(const std::optional<CellData>& cell, bool typed, bool date1904 = false) {
+    return cell_value(cell ? &*cell : nullptr, typed, date1904);
 }
 // The value of an area: one cell's value, or a 2-D array (lower bounds 1) for several cells.
 // Fails with out of memory past max_value_cells.

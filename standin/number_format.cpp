@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/host/serial_date.h"
+
 namespace tb::standin {
 
 namespace {
@@ -807,31 +809,6 @@ const char* const kMonths[] = {"January",   "February", "March",    "April",
 const char* const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                              "Thursday", "Friday", "Saturday"};
 
-struct CivilDate {
-    int year = 1900;
-    int month = 1;
-    int day = 0;
-};
-
-// Excel's 1900 date system: serial 1 is 1900-01-01, serial 60 the 29th of February 1900 that
-// never was, serial 0 shows as 1900-01-00; from 61 on the serials agree with OLE dates.
-CivilDate civil_of_serial(long long serial) {
-    if (serial == 0) return {1900, 1, 0};
-    if (serial == 60) return {1900, 2, 29};
-    // Days since 1899-12-30 (OLE), then since 1970-01-01.
-    const long long ole = serial < 60 ? serial + 1 : serial;
-    long long z = ole - 25569 + 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const long long d = doy - (153 * mp + 2) / 5 + 1;
-    const long long m = mp < 10 ? mp + 3 : mp - 9;
-    const long long y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-    return {static_cast<int>(y), static_cast<int>(m), static_cast<int>(d)};
-}
-
 void append_name(std::u16string& out, const char* name, int count) {
     if (count == 3) {
         for (int k = 0; k < 3 && name[k]; ++k)
@@ -843,10 +820,8 @@ void append_name(std::u16string& out, const char* name, int count) {
     }
 }
 
-constexpr long long kLastSerial = 2958465;  // 9999-12-31
-
 bool render_date(std::u16string& out, const Tokens& tk, double serial) {
-    if (!(serial >= 0) || serial >= static_cast<double>(kLastSerial + 1)) return false;
+    if (!(serial >= 0) || serial >= static_cast<double>(last_serial + 1)) return false;
     // Fraction digits of seconds shown (ss.0, ss.00, ss.000) set the rounding unit.
     int sub_digits = 0;
     bool twelve_hour = false;
@@ -874,7 +849,7 @@ bool render_date(std::u16string& out, const Tokens& tk, double serial) {
     const int hour = static_cast<int>(sec_of_day / 3600);
     const int minute = static_cast<int>(sec_of_day / 60 % 60);
     const int second = static_cast<int>(sec_of_day % 60);
-    if (days > kLastSerial) return false;
+    if (days > last_serial) return false;
     const CivilDate date = civil_of_serial(days);
     const int weekday = static_cast<int>((days + 6) % 7);  // Excel: serial 1 is a Sunday
     bool after_point = false;
@@ -1164,7 +1139,7 @@ std::u16string format_text(std::u16string_view text, std::u16string_view code) {
     return out;
 }
 
-std::u16string format_cell_text(const Value& value, std::u16string_view code) {
+std::u16string format_cell_text(const Value& value, std::u16string_view code, bool date1904) {
     switch (value.kind()) {
         case Kind::Empty:
         case Kind::Null:
@@ -1177,12 +1152,12 @@ std::u16string format_cell_text(const Value& value, std::u16string_view code) {
             return xlerr::display_text(value.error_code());
         case Kind::String:
             return format_text(value.string_value(), code);
-        case Kind::Date: {
-            // OLE dates count from 1899-12-30; Excel's serials agree from 1900-03-01 on and are
-            // one less before it (Excel's serial 1 is 1900-01-01).
-            const double ole = value.date_value();
-            return format_number(ole >= 1 && ole < 61 ? ole - 1 : ole, code);
-        }
+        case Kind::Date:
+            return format_number(serial_of_ole(value.date_value()), code);
+        case Kind::Double:
+            if (date1904 && shows_date(code))
+                return format_number(value.to_number() + date1904_offset, code);
+            return format_number(value.to_number(), code);
         default:
             return format_number(value.to_number(), code);
     }
@@ -1192,6 +1167,17 @@ bool is_date_format(std::u16string_view code) {
     const Sections secs = split_sections(code);
     if (secs.count == 0 || text_section_index(secs) == 0) return false;
     return tokenize(secs.s[0].text).is_date();
+}
+
+bool shows_date(std::u16string_view code) {
+    const Sections secs = split_sections(code);
+    if (secs.count == 0 || text_section_index(secs) == 0) return false;
+    const Tokens tk = tokenize(secs.s[0].text);
+    for (std::size_t i = 0; i < tk.n; ++i) {
+        const T kind = tk.t[i].kind;
+        if (kind == T::ElapsedH || kind == T::ElapsedM || kind == T::ElapsedS) return false;
+    }
+    return tk.is_date();
 }
 
 bool is_currency_format(std::u16string_view code) {

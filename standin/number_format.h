@@ -22,13 +22,19 @@ std::u16string general_cell_text(double number);
 // The displayed text of a cell value under a format code: numbers (and dates, which are numbers
 // to Excel) through the code's sections; texts through the text section (or as they are);
 // booleans as TRUE/FALSE; error values as #N/A, #DIV/0!, …; empty as no text.
-std::u16string format_cell_text(const Value& value, std::u16string_view code);
+// In a workbook of the 1904 date system a number under a date format shows the date of that
+// system's serial.
+std::u16string format_cell_text(const Value& value, std::u16string_view code,
+                                bool date1904 = false);
 // The same for a number (or date serial) and for a text, without a tagged value.
 std::u16string format_number(double number, std::u16string_view code);
 std::u16string format_text(std::u16string_view text, std::u16string_view code);
 
 // Whether a format code shows dates or times (Range.Value then gives a date).
 bool is_date_format(std::u16string_view code);
+// Whether a format code shows a point in time: a date format without elapsed-time parts ([h],
+// [mm], [ss]), whose duration the date system does not change.
+bool shows_date(std::u16string_view code);
 // Whether a format code shows a currency amount (Range.Value then gives currency).
 bool is_currency_format(std::u16string_view code);
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "core/host/serial_date.h"
 #include "standin/formula.h"
 #include "standin/model.h"
 #include "standin/number_format.h"
@@ -152,15 +153,14 @@ void State::raise(std::u16string_view event, std::span<const Value> args) {
 
 // --- values and addresses ----------------------------------------------------------------
 
-Value cell_value(const CellData* cell, bool typed) {
+Value cell_value(const CellData* cell, bool typed, bool date1904) {
     if (!cell) return Value();
     const Value& v = cell->value;
     if (!typed || v.kind() != Kind::Double) return v;
     const double d = v.to_number();
-    if (is_date_format(cell->format) && d >= 0 && d < 2958466) {
-        // Excel's serials count a 29 February 1900 that never was, so before it they are one
-        // day behind the date they show; the date handed out is the one shown.
-        return Value::date(d >= 1 && d < 60 ? d + 1 : d);
+    if (is_date_format(cell->format) && d >= 0 && d < static_cast<double>(last_serial + 1)) {
+        // The date handed out is the one the serial stands for in the workbook's date system.
+        return Value::date(date1904 ? d + date1904_offset : ole_of_serial(d));
     }
     if (is_currency_format(cell->format)) {
         const double scaled = std::round(d * 10000);
@@ -169,10 +169,17 @@ Value cell_value(const CellData* cell, bool typed) {
     return v;
 }
 
+namespace {
+bool in_1904_system(const State& state, SheetRef sheet) {
+    return sheet.workbook < state.workbooks.size() && state.workbooks[sheet.workbook]->date1904;
+}
+}  // namespace
+
 Value area_value(State& state, const Area& area, bool typed) {
     settle_formulas(state, area);
     const Rect& r = area.rect;
-    if (r.area() == 1) return cell_value(state.cell(area.sheet, r.top, r.left), typed);
+    const bool date1904 = in_1904_system(state, area.sheet);
+    if (r.area() == 1) return cell_value(state.cell(area.sheet, r.top, r.left), typed, date1904);
     if (r.area() > max_value_cells) fail(hr::out_of_memory, "the range is too large for an array");
     const auto rows = static_cast<std::uint32_t>(r.rows());
     const auto columns = static_cast<std::uint32_t>(r.columns());
@@ -180,7 +187,7 @@ Value area_value(State& state, const Area& area, bool typed) {
     const SheetData& data = state.sheet(area.sheet);
     auto place = [&](std::uint32_t row, std::uint32_t column, const CellData& cell) {
         const std::size_t at = std::size_t{row - r.top} * columns + (column - r.left);
-        elements[at] = cell_value(&cell, typed);
+        elements[at] = cell_value(&cell, typed, date1904);
     };
     if (data.cells.size() < r.area()) {
         for (const auto& [key, cell] : data.cells) {
@@ -448,8 +455,9 @@ Value RangeObject::text() {
     State& s = state();
     settle_formulas(s, area_);
     const Rect& r = area_.rect;
-    auto shown = [](const std::optional<CellData>& cell) {
-        return cell ? format_cell_text(cell->value, cell->format) : std::u16string();
+    const bool date1904 = in_1904_system(s, area_.sheet);
+    auto shown = [date1904](const std::optional<CellData>& cell) {
+        return cell ? format_cell_text(cell->value, cell->format, date1904) : std::u16string();
     };
     const std::u16string first = shown(s.cell(area_.sheet, r.top, r.left));
     if (r.area() == 1) return Value::string(first);

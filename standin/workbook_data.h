@@ -300,6 +300,11 @@ struct WorkbookData {
     std::u16string name = u"Book1";
     std::vector<SheetData> sheets;
     std::vector<DefinedName> names;
+    // Date serials count from 1904-01-01 rather than 1900-01-00 (workbooks from old Macs).
+    bool date1904 = false;
+    // What reading the workbook could not take as it was, one line each naming the cell or
+    // part (an error value of a newer Excel read as #VALUE!, a defined name left out).
+    std::vector<std::string> notes = {};
 };
 
 }  // namespace tb::standin

@@ -5,6 +5,8 @@
 #include <limits>
 #include <type_traits>
 
+#include "core/host/serial_date.h"
+
 namespace tb {
 
 static_assert(std::is_nothrow_move_constructible_v<Value>);
@@ -127,26 +129,6 @@ std::u16string decimal_text(const Decimal& d) {
 // OLE dates run from 1/1/100 to 12/31/9999.
 constexpr double first_date = -657434.0;
 constexpr double after_last_date = 2958466.0;
-constexpr std::int64_t unix_epoch = 25569;  // 1/1/1970 as an OLE date
-
-struct Civil {
-    std::int64_t year;
-    unsigned month;
-    unsigned day;
-};
-
-// Proleptic Gregorian date of a day count since 1/1/1970.
-Civil civil_from_days(std::int64_t z) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-    return {static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
 
 std::string two_digits(std::int64_t n) {
     std::string text = std::to_string(n);
@@ -167,7 +149,7 @@ std::u16string date_text(double date) {
     }
     std::string text;
     if (days != 0) {
-        const Civil c = civil_from_days(days - unix_epoch);
+        const CivilDate c = civil_of_ole_days(days);
         std::string year = std::to_string(c.year);
         if (year.size() < 4) year.insert(0, 4 - year.size(), '0');
         text = std::to_string(c.month) + '/' + std::to_string(c.day) + '/' + year;

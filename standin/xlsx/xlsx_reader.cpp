@@ -4,13 +4,18 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <new>
 #include <optional>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "core/host/serial_date.h"
 #include "core/host/value.h"
+#include "standin/model.h"
 #include "standin/number_format.h"
 #include "standin/xlsx/xml.h"
 
@@ -20,8 +25,12 @@ namespace {
 constexpr std::uint32_t max_row = 1048576;
 constexpr std::uint32_t max_column = 16384;
 constexpr std::uintmax_t max_file_size = 512u * 1024u * 1024u;
-// Days between 1899-12-30 and 1904-01-01: what a 1904-system serial lacks.
-constexpr double date1904_offset = 1462.0;
+// Notes a workbook may give about unknown error values or defined names left out, at most;
+// past that, one more line counts the rest.
+constexpr std::size_t max_notes = 20;
+// Defined names read at most, and the longest formula one may refer to (as in Excel).
+constexpr std::size_t max_names = 65536;
+constexpr std::size_t max_name_formula = 8192;
 
 // ---------------------------------------------------------------------------------------------
 // Small text helpers
@@ -137,37 +146,48 @@ void decode_escapes(std::u16string& s) {
     s = std::move(out);
 }
 
-// Whether a format code has an elapsed-time part ([h], [mm], [ss]) outside quoted text.
-bool is_elapsed_time(std::u16string_view code) {
-    bool quoted = false;
-    for (std::size_t i = 0; i < code.size(); ++i) {
-        const char16_t c = code[i];
-        if (c == u'"') {
-            quoted = !quoted;
-        } else if (!quoted && c == u'\\') {
-            ++i;
-        } else if (!quoted && c == u'[' && i + 1 < code.size()) {
-            const char16_t n = code[i + 1];
-            if (n == u'h' || n == u'H' || n == u'm' || n == u'M' || n == u's' || n == u'S') {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 std::u16string cell_text(std::string_view utf8) {
     std::u16string s = utf8_to_utf16(utf8);
     decode_escapes(s);
     return s;
 }
 
-// An error value by its displayed text. #BUSY! (a value still being fetched) has no number
-// of its own in Excel's object model; it is read as #GETTING_DATA, which means the same.
+// An error value by its displayed text; 0 for one the stand-in does not know. #BUSY! (a value
+// still being fetched) has no number of its own in Excel's object model; it is read as
+// #GETTING_DATA, which means the same.
 std::int32_t error_scode(std::string_view text) {
     const std::u16string t = utf8_to_utf16(trim(text));
     if (to_upper(t) == u"#BUSY!") return xlerr::from_display_text(u"#GETTING_DATA");
     return xlerr::from_display_text(t);
+}
+
+// Text from the file as a note quotes it: at most 40 bytes (not cutting a character), control
+// characters as blanks, so that the note stays one short line.
+std::string as_quoted(std::string_view text) {
+    std::string out(text.substr(0, 40));
+    if (text.size() > 40) {
+        while (!out.empty() && (static_cast<unsigned char>(out.back()) & 0xC0) == 0x80)
+            out.pop_back();
+        if (!out.empty() && static_cast<unsigned char>(out.back()) >= 0xC0) out.pop_back();
+        out += "...";
+    }
+    for (char& c : out)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+    return out;
+}
+
+// A defined name as Excel accepts one: a letter, '_' or a backslash first, then letters, digits,
+// '_', '.', a backslash or '?' (a non-ASCII character counting as a letter), at most 255 bytes.
+bool is_name(std::string_view name) {
+    if (name.empty() || name.size() > 255 || is_digit(name.front()) || name.front() == '.' ||
+        name.front() == '?')
+        return false;
+    for (const char c : name) {
+        if (!is_letter(c) && !is_digit(c) && c != '_' && c != '.' && c != '\\' && c != '?' &&
+            static_cast<unsigned char>(c) < 0x80)
+            return false;
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -235,11 +255,30 @@ class Reader {
     WorkbookData read(std::u16string name);
 
   private:
+    struct SheetEntry {
+        std::string name;  // UTF-8
+        std::string rel_id;
+        std::optional<std::size_t> index;  // in the workbook data, for worksheets
+    };
+    struct RawName {
+        std::string name, refers_to;
+        std::optional<std::uint64_t> local_sheet;  // in the order of <sheets>
+    };
+
+    XmlReader open(const ZipArchive::Entry& entry, const std::string& part) const;
+    XmlReader open(const std::string& part) const;
     std::vector<Relationship> read_relationships(const std::string& part);
+    void read_workbook(const std::string& part, std::vector<SheetEntry>& sheets,
+                       std::vector<RawName>& names);
     void read_shared_strings(const std::string& part);
     void read_styles(const std::string& part);
     void read_sheet(const std::string& part, SheetData& sheet);
     void read_rich_text(XmlReader& x, std::string& out);
+    void add_names(std::vector<RawName> raw, const std::vector<SheetEntry>& sheets,
+                   WorkbookData& book);
+    void note(std::string text);
+    void note_unknown_error(const SheetData& sheet, std::string_view text, std::uint32_t row,
+                            std::uint32_t column);
 
     ZipArchive zip_;
     std::uint64_t max_cells_;
@@ -247,8 +286,52 @@ class Reader {
     bool date1904_ = false;
     std::vector<std::u16string> shared_strings_;
     std::vector<std::u16string> formats_;  // per cellXfs entry
-    std::vector<bool> date_formats_;       // per cellXfs entry
+    std::vector<std::string> notes_;
+    std::size_t notes_left_out_ = 0;
+    std::size_t names_over_ = 0;
+    // Unknown error values by their text: the first cell holding each and how many do.
+    struct Unknown {
+        std::string first_cell;
+        std::uint64_t cells = 0;
+    };
+    std::map<std::string, Unknown> unknown_errors_;
 };
+
+XmlReader Reader::open(const ZipArchive::Entry& entry, const std::string& part) const {
+    auto stream = std::make_shared<ZipArchive::Stream>(zip_.open(entry));
+    return XmlReader([stream](char* out, std::size_t size) { return stream->read(out, size); },
+                     part);
+}
+
+XmlReader Reader::open(const std::string& part) const {
+    const ZipArchive::Entry* entry = zip_.find(part);
+    if (entry == nullptr) throw XlsxError(part + " is missing");
+    return open(*entry, part);
+}
+
+void Reader::note(std::string text) {
+    if (notes_.size() < max_notes) {
+        notes_.push_back(std::move(text));
+    } else {
+        ++notes_left_out_;
+    }
+}
+
+void Reader::note_unknown_error(const SheetData& sheet, std::string_view text, std::uint32_t row,
+                                std::uint32_t column) {
+    const std::string key = as_quoted(trim(text));
+    auto found = unknown_errors_.find(key);
+    if (found == unknown_errors_.end()) {
+        if (unknown_errors_.size() == max_notes) {
+            ++notes_left_out_;
+            return;
+        }
+        found = unknown_errors_
+                    .emplace(key, Unknown{as_quoted(utf8(cell_name(sheet.name, row, column))), 0})
+                    .first;
+    }
+    ++found->second.cells;
+}
 
 std::vector<Relationship> Reader::read_relationships(const std::string& part) {
     const std::string directory = directory_of(part);
@@ -257,8 +340,7 @@ std::vector<Relationship> Reader::read_relationships(const std::string& part) {
     std::vector<Relationship> out;
     const ZipArchive::Entry* entry = zip_.find(rels_part);
     if (entry == nullptr) return out;
-    const std::string doc = zip_.read(*entry);
-    XmlReader x(doc, rels_part);
+    XmlReader x = open(*entry, rels_part);
     for (auto e = x.next(); e != XmlReader::Event::Eof; e = x.next()) {
         if (e != XmlReader::Event::Start || x.local_name() != "Relationship") continue;
         const std::string* id = x.attribute("Id");
@@ -297,8 +379,7 @@ void Reader::read_rich_text(XmlReader& x, std::string& out) {
 }
 
 void Reader::read_shared_strings(const std::string& part) {
-    const std::string doc = zip_.read(part);
-    XmlReader x(doc, part);
+    XmlReader x = open(part);
     std::string text;
     for (auto e = x.next(); e != XmlReader::Event::Eof; e = x.next()) {
         if (e != XmlReader::Event::Start) continue;
@@ -321,8 +402,7 @@ void Reader::read_shared_strings(const std::string& part) {
 }
 
 void Reader::read_styles(const std::string& part) {
-    const std::string doc = zip_.read(part);
-    XmlReader x(doc, part);
+    XmlReader x = open(part);
     std::unordered_map<std::uint64_t, std::u16string> custom;
     std::vector<std::uint64_t> xf_ids;
     for (auto e = x.next(); e != XmlReader::Event::Eof; e = x.next()) {
@@ -360,8 +440,6 @@ void Reader::read_styles(const std::string& part) {
             code = builtin_format_code(static_cast<unsigned>(id));
         }
         if (code.empty()) code = u"General";
-        // Elapsed times ([h]:mm) show the serial as a duration, which the shift would change.
-        date_formats_.push_back(is_date_format(code) && !is_elapsed_time(code));
         formats_.push_back(std::move(code));
     }
 }
@@ -373,8 +451,7 @@ struct SharedFormula {
 };
 
 void Reader::read_sheet(const std::string& part, SheetData& sheet) {
-    const std::string doc = zip_.read(part);
-    XmlReader x(doc, part);
+    XmlReader x = open(part);
     std::unordered_map<std::string, SharedFormula> shared;
     bool in_data = false;
     std::uint32_t row = 0;
@@ -497,8 +574,13 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
             }
         } else if (type == "e") {
             if (has_v) {
-                const std::int32_t code = error_scode(v);
-                if (code == 0) x.invalid("cell " + ref() + " has the unknown error value " + v);
+                std::int32_t code = error_scode(v);
+                if (code == 0) {
+                    // An error value of a newer Excel (#PYTHON!, #TIMEOUT!, …): what the
+                    // object model gives for one it has no number for.
+                    note_unknown_error(sheet, v, cell_row, column);
+                    code = xlerr::scode(xlerr::value);
+                }
                 cell.value = Value::error(code);
             }
         } else if (type == "d") {
@@ -507,6 +589,8 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
                 if (!iso_to_serial(trim(v), serial)) {
                     x.invalid("cell " + ref() + " has the bad date " + v);
                 }
+                // The workbook's own serial: a date (not a time of day alone) counts from 1904.
+                if (date1904_ && serial >= 1) serial = ole_of_serial(serial) - date1904_offset;
                 cell.value = Value::number(serial);
             }
         } else if (type == "n") {
@@ -514,10 +598,6 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
                 double number = 0;
                 if (!parse_double(v, number))
                     x.invalid("cell " + ref() + " has the bad number " + v);
-                if (date1904_ && style < date_formats_.size() &&
-                    date_formats_[static_cast<std::size_t>(style)]) {
-                    number += date1904_offset;
-                }
                 cell.value = Value::number(number);
             }
         } else {
@@ -541,6 +621,9 @@ void Reader::read_sheet(const std::string& part, SheetData& sheet) {
                 cell.formula = utf8_to_utf16(text);
             }
         }
+        // A cell with nothing in it and the default style is no cell to Excel: not held, not
+        // counted, however many the file lists.
+        if (style == 0 && cell.value.is_empty() && !cell.formula) continue;
         if (++cells_ > max_cells_) {
             x.invalid("more than " + std::to_string(max_cells_) +
                       " cells; --max-cells raises the budget");
@@ -573,36 +656,10 @@ WorkbookData Reader::read(std::u16string name) {
         return zip_.contains(guess) ? guess : std::string();
     };
 
-    struct SheetEntry {
-        std::string name;  // UTF-8
-        std::string rel_id;
-    };
     std::vector<SheetEntry> sheet_entries;
-    {
-        const std::string doc = zip_.read(workbook_part);
-        XmlReader x(doc, workbook_part);
-        for (auto e = x.next(); e != XmlReader::Event::Eof; e = x.next()) {
-            if (e != XmlReader::Event::Start) continue;
-            if (x.depth() == 1) {
-                if (x.local_name() != "workbook") x.invalid("the root element is not <workbook>");
-            } else if (x.depth() == 2 && x.local_name() == "workbookPr") {
-                date1904_ = parse_bool_attr(x.attribute("date1904"));
-                x.skip();
-            } else if (x.depth() == 2 && x.local_name() == "sheets") {
-                // its <sheet> children follow
-            } else if (x.depth() == 3 && x.local_name() == "sheet") {
-                const std::string* sheet_name = x.attribute("name");
-                const std::string* id = x.attribute("id");
-                if (sheet_name == nullptr || id == nullptr) {
-                    x.invalid("a sheet without a name or relationship id");
-                }
-                sheet_entries.push_back({*sheet_name, *id});
-                x.skip();
-            } else {
-                x.skip();
-            }
-        }
-    }
+    std::vector<RawName> raw_names;
+    read_workbook(workbook_part, sheet_entries, raw_names);
+    book.date1904 = date1904_;
     if (sheet_entries.empty()) throw XlsxError(workbook_part + ": the workbook has no sheets");
 
     if (const std::string part = part_of_type("sharedStrings", "sharedStrings.xml");
@@ -617,7 +674,7 @@ WorkbookData Reader::read(std::u16string name) {
     for (const auto& r : rels)
         rel_by_id.emplace(r.id, &r);
     std::unordered_set<std::u16string> sheet_names;
-    for (const auto& entry : sheet_entries) {
+    for (auto& entry : sheet_entries) {
         const auto found = rel_by_id.find(entry.rel_id);
         const Relationship* rel = found == rel_by_id.end() ? nullptr : found->second;
         if (rel == nullptr) {
@@ -637,9 +694,105 @@ WorkbookData Reader::read(std::u16string name) {
             throw XlsxError(workbook_part + ": two sheets are named '" + entry.name + "'");
         }
         read_sheet(rel->target, sheet);
+        entry.index = book.sheets.size();
         book.sheets.push_back(std::move(sheet));
     }
+    add_names(std::move(raw_names), sheet_entries, book);
+    for (const auto& [text, unknown] : unknown_errors_) {
+        notes_.push_back(unknown.first_cell + ": the error value " + text +
+                         " is not one Excel's object model has a number for; read as #VALUE!" +
+                         (unknown.cells > 1 ? " (in " + std::to_string(unknown.cells) + " cells)"
+                                            : std::string()));
+    }
+    if (notes_left_out_ > 0) {
+        notes_.push_back(std::to_string(notes_left_out_) + " more notes like these left out");
+    }
+    book.notes = std::move(notes_);
     return book;
+}
+
+void Reader::read_workbook(const std::string& part, std::vector<SheetEntry>& sheets,
+                           std::vector<RawName>& names) {
+    XmlReader x = open(part);
+    for (auto e = x.next(); e != XmlReader::Event::Eof; e = x.next()) {
+        if (e != XmlReader::Event::Start) continue;
+        if (x.depth() == 1) {
+            if (x.local_name() != "workbook") x.invalid("the root element is not <workbook>");
+        } else if (x.depth() == 2 &&
+                   (x.local_name() == "sheets" || x.local_name() == "definedNames")) {
+            // their children follow
+        } else if (x.depth() == 2 && x.local_name() == "workbookPr") {
+            date1904_ = parse_bool_attr(x.attribute("date1904"));
+            x.skip();
+        } else if (x.depth() == 3 && x.local_name() == "sheet") {
+            const std::string* sheet_name = x.attribute("name");
+            const std::string* id = x.attribute("id");
+            if (sheet_name == nullptr || id == nullptr) {
+                x.invalid("a sheet without a name or relationship id");
+            }
+            sheets.push_back({*sheet_name, *id, std::nullopt});
+            x.skip();
+        } else if (x.depth() == 3 && x.local_name() == "definedName") {
+            RawName raw;
+            if (const std::string* n = x.attribute("name")) raw.name = *n;
+            if (const std::string* local = x.attribute("localSheetId")) {
+                std::uint64_t index = 0;
+                raw.local_sheet = parse_uint(*local, index) ? index : UINT64_MAX;
+            }
+            x.append_text(raw.refers_to, max_name_formula);
+            if (names.size() < max_names) {
+                names.push_back(std::move(raw));
+            } else {
+                ++names_over_;
+            }
+        } else {
+            x.skip();
+        }
+    }
+}
+
+// The workbook's defined names as formulas may use them. Built-in names (_xlnm.Print_Area,
+// _xlnm._FilterDatabase, …) keep the name Excel shows and formulas use (Print_Area); a name
+// that cannot be used (no valid name, no sheet of its scope, nothing it refers to, a second
+// definition in one scope) is left out with a note, and the workbook is read all the same.
+void Reader::add_names(std::vector<RawName> raw, const std::vector<SheetEntry>& sheets,
+                       WorkbookData& book) {
+    std::set<std::pair<std::u16string, std::size_t>> seen;  // upper-case name, scope
+    for (RawName& r : raw) {
+        std::string_view name = trim(r.name);
+        if (name.starts_with("_xlnm.")) name.remove_prefix(6);
+        std::string_view refers_to = trim(r.refers_to);
+        if (refers_to.starts_with('=')) refers_to.remove_prefix(1);
+        const std::string label = "the defined name '" + as_quoted(r.name) + "'";
+        if (!is_name(name)) {
+            note(label + " is no valid name; left out");
+            continue;
+        }
+        std::optional<std::size_t> sheet;
+        if (r.local_sheet) {
+            if (*r.local_sheet >= sheets.size() || !sheets[*r.local_sheet].index) {
+                note(label + " belongs to no worksheet; left out");
+                continue;
+            }
+            sheet = sheets[*r.local_sheet].index;
+        }
+        if (refers_to.empty() || refers_to.size() > max_name_formula) {
+            note(label +
+                 (refers_to.empty() ? " refers to nothing" : " refers to a formula too long") +
+                 "; left out");
+            continue;
+        }
+        const std::u16string upper = to_upper(utf8_to_utf16(name));
+        if (!seen.emplace(upper, sheet ? *sheet + 1 : 0).second) {
+            note(label + " is defined twice in one scope; the first is kept");
+            continue;
+        }
+        book.names.push_back({utf8_to_utf16(name), sheet, utf8_to_utf16(refers_to)});
+    }
+    if (names_over_ > 0) {
+        note(std::to_string(names_over_) + " defined names past the first " +
+             std::to_string(max_names) + " left out");
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -824,17 +977,9 @@ bool iso_to_serial(std::string_view text, double& serial) {
         if (month < 1 || month > 12 || day < 1 || day > month_days[month - 1]) return false;
         const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
         if (month == 2 && day == 29 && !leap) return false;
-        // Days from civil (proleptic Gregorian), relative to 1899-12-30.
-        const int y = month <= 2 ? year - 1 : year;
-        const int era = y / 400;
-        const int yoe = y - era * 400;
-        const int mp = (month + 9) % 12;
-        const int doy = (153 * mp + 2) / 5 + day - 1;
-        const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-        const long long civil = static_cast<long long>(era) * 146097 + doe - 719468;
-        days = static_cast<double>(civil + 25569);  // 1970-01-01 is serial 25569
-        if (days < 61) days -= 1;                   // Excel counts a 29 Feb 1900
-        if (days < 0) return false;
+        const auto ole = static_cast<double>(ole_days_of_civil(year, month, day));
+        if (ole < 1) return false;  // before 1900-01-00, Excel's serial 0
+        days = serial_of_ole(ole);
         i = 10;
         if (i < text.size()) {
             if (text[i] != 'T' && text[i] != ' ') return false;

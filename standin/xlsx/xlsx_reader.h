@@ -1,8 +1,12 @@
 // Reads .xlsx workbooks (as Excel, LibreOffice or an xlsx writer library save them) into the
 // stand-in Excel's workbook data: the worksheets in order with their names, and for each cell
 // its value (numbers, shared and inline strings, booleans, error values, ISO dates), its
-// formula with the cached result, and its number format code. Workbooks in the 1904 date
-// system have their date cells shifted to the 1900 system the stand-in uses.
+// formula with the cached result (kept, so that a formula the stand-in cannot compute still has
+// the value the file saved), and its number format code; the workbook's defined names and its
+// date system. Cells keep the file's own serials, also in a workbook of the 1904 date system.
+// What the reader takes differently from the file (an error value it does not know, a defined
+// name it cannot use) is noted in WorkbookData::notes; the rest of the workbook is read.
+// Parts are inflated and parsed as streams: memory follows the cells held, not the file's size.
 #pragma once
 
 #include <cstdint>

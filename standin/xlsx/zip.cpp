@@ -132,13 +132,27 @@ const ZipArchive::Entry* ZipArchive::find(std::string_view name) const {
     return nullptr;
 }
 
-std::string ZipArchive::read(std::string_view name) const {
+ZipArchive::Stream ZipArchive::open(std::string_view name) const {
     const Entry* e = find(name);
     if (e == nullptr) fail(std::string(name) + " is missing");
-    return read(*e);
+    return open(*e);
 }
 
-std::string ZipArchive::read(const Entry& e) const {
+std::string ZipArchive::read(const Entry& entry) const {
+    Stream stream = open(entry);
+    std::string out(entry.size, '\0');
+    std::size_t at = 0;
+    while (at < out.size()) {
+        const std::size_t n = stream.read(out.data() + at, out.size() - at);
+        if (n == 0) break;  // checked by the stream: fewer bytes than declared fail there
+        at += n;
+    }
+    char spare = 0;
+    stream.read(&spare, 1);  // reaches the end: more than declared, or a bad CRC, fails there
+    return out;
+}
+
+ZipArchive::Stream ZipArchive::open(const Entry& e) const {
     const std::size_t size = bytes_.size();
     const std::size_t at = e.local_offset;
     if (at > size || size - at < local_header_size || le32(bytes_, at) != local_signature) {
@@ -159,56 +173,92 @@ std::string ZipArchive::read(const Entry& e) const {
         fail(e.name + ": the archive inflates to more than " + std::to_string(max_total_size) +
              " bytes in all");
     }
-    total_read_ += e.size;
-    const std::uint8_t* in = bytes_.data() + data;
-
-    std::string out;
-    if (e.method == 0) {
-        if (e.compressed_size != e.size) fail(e.name + ": corrupt zip file (stored size mismatch)");
-        out.assign(reinterpret_cast<const char*>(in), e.size);
-    } else if (e.method == 8) {
-        out.resize(e.size);
-        z_stream z{};
-        if (inflateInit2(&z, -MAX_WBITS) != Z_OK) fail(e.name + ": cannot start inflating");
-        z.next_in = const_cast<Bytef*>(in);  // zlib's API is not const-correct; it only reads
-        z.avail_in = static_cast<uInt>(e.compressed_size);
-        z.next_out = reinterpret_cast<Bytef*>(out.data());
-        z.avail_out = static_cast<uInt>(e.size);
-        int rc = inflate(&z, Z_FINISH);
-        // A stream that fills the declared size exactly may still have its end marker left;
-        // probe with a spare byte so an overlong stream is told apart from a complete one.
-        bool overlong = false;
-        if (rc == Z_BUF_ERROR && z.avail_out == 0) {
-            Bytef spare = 0;
-            z.next_out = &spare;
-            z.avail_out = 1;
-            rc = inflate(&z, Z_FINISH);
-            overlong = z.avail_out == 0;
-        }
-        const uLong produced = z.total_out;
-        const char* message = z.msg;
-        inflateEnd(&z);
-        if (overlong) {
-            fail(e.name + ": corrupt zip file (inflates to more than its declared size)");
-        }
-        if (rc != Z_STREAM_END) {
-            if (rc == Z_BUF_ERROR) fail(e.name + ": truncated or corrupt deflate data");
-            fail(e.name + ": corrupt deflate data" +
-                 (message != nullptr ? std::string(" (") + message + ")" : std::string()));
-        }
-        if (produced != e.size) {
-            fail(e.name + ": corrupt zip file (inflates to " + std::to_string(produced) +
-                 " bytes, declared " + std::to_string(e.size) + ")");
-        }
-    } else {
+    if (e.method != 0 && e.method != 8) {
         fail(e.name + ": unsupported compression method " + std::to_string(e.method));
     }
+    if (e.method == 0 && e.compressed_size != e.size) {
+        fail(e.name + ": corrupt zip file (stored size mismatch)");
+    }
+    total_read_ += e.size;
+    return Stream(*this, e, bytes_.data() + data);
+}
 
-    uLong crc = crc32(0L, Z_NULL, 0);
-    // crc32 takes a uInt length; entries are capped well below its range.
-    crc = crc32(crc, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size()));
-    if ((crc & 0xFFFFFFFFu) != e.crc) fail(e.name + ": corrupt zip file (CRC mismatch)");
-    return out;
+ZipArchive::Stream::Stream(const ZipArchive& zip, const Entry& entry, const std::uint8_t* data)
+    : zip_(&zip),
+      entry_(&entry),
+      in_(data),
+      crc_(static_cast<std::uint32_t>(crc32(0L, Z_NULL, 0))) {
+    if (entry.method != 8) return;
+    z_ = std::make_unique<z_stream_s>();
+    if (inflateInit2(z_.get(), -MAX_WBITS) != Z_OK) {
+        z_.reset();
+        zip.fail(entry.name + ": cannot start inflating");
+    }
+    z_->next_in = const_cast<Bytef*>(data);  // zlib's API is not const-correct; it only reads
+    z_->avail_in = static_cast<uInt>(entry.compressed_size);
+}
+
+ZipArchive::Stream::Stream(Stream&&) noexcept = default;
+
+ZipArchive::Stream::~Stream() {
+    if (z_) inflateEnd(z_.get());
+}
+
+std::size_t ZipArchive::Stream::read(char* out, std::size_t size) {
+    if (ended_ || size == 0) return 0;
+    std::size_t n = 0;
+    if (!z_) {
+        const std::uint64_t left = entry_->size - produced_;
+        n = static_cast<std::size_t>(std::min<std::uint64_t>(size, left));
+        std::memcpy(out, in_, n);
+        in_ += n;
+    } else {
+        n = inflate_some(out, size);
+    }
+    produced_ += n;
+    // crc32 takes a uInt length; pieces are far below its range.
+    crc_ = static_cast<std::uint32_t>(
+        crc32(crc_, reinterpret_cast<const Bytef*>(out), static_cast<uInt>(n)));
+    if (n == 0) finish();
+    return n;
+}
+
+// Inflates into `out` until something came out or the stream ended; a stream that would
+// produce more than the entry declares fails as soon as it does.
+std::size_t ZipArchive::Stream::inflate_some(char* out, std::size_t size) {
+    const std::string& name = entry_->name;
+    const std::uint64_t left = entry_->size - produced_;
+    // One byte past the declared size is asked for, to tell an overlong stream apart.
+    const auto room = static_cast<uInt>(std::min<std::uint64_t>({size, left + 1, UINT_MAX}));
+    for (;;) {
+        if (inflated_all_) return 0;
+        z_->next_out = reinterpret_cast<Bytef*>(out);
+        z_->avail_out = room;
+        const int rc = inflate(z_.get(), Z_NO_FLUSH);
+        const std::size_t n = room - z_->avail_out;
+        if (n > left) {
+            zip_->fail(name + ": corrupt zip file (inflates to more than its declared size)");
+        }
+        if (rc == Z_STREAM_END) inflated_all_ = true;
+        if (rc == Z_STREAM_END || (rc == Z_OK && n > 0)) return n;
+        if (rc == Z_BUF_ERROR || (rc == Z_OK && z_->avail_in == 0)) {
+            zip_->fail(name + ": truncated or corrupt deflate data");
+        }
+        if (rc != Z_OK) {
+            zip_->fail(name + ": corrupt deflate data" +
+                       (z_->msg != nullptr ? std::string(" (") + z_->msg + ")" : std::string()));
+        }
+    }
+}
+
+void ZipArchive::Stream::finish() {
+    ended_ = true;
+    const std::string& name = entry_->name;
+    if (produced_ != entry_->size) {
+        zip_->fail(name + ": corrupt zip file (inflates to " + std::to_string(produced_) +
+                   " bytes, declared " + std::to_string(entry_->size) + ")");
+    }
+    if (crc_ != entry_->crc) zip_->fail(name + ": corrupt zip file (CRC mismatch)");
 }
 
 }  // namespace tb::standin

@@ -6,12 +6,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
+
+struct z_stream_s;  // zlib's inflate state
 
 namespace tb::standin {
 
@@ -57,11 +60,38 @@ class ZipArchive {
     // names compare); nullptr when absent.
     const Entry* find(std::string_view name) const;
     bool contains(std::string_view name) const { return find(name) != nullptr; }
-    // The uncompressed contents of an entry, checked against its size and CRC. Throws XlsxError,
-    // also when the entries read so far would inflate to more than max_total_size.
+    // An entry's contents as they inflate, piece by piece: what a reader needs that holds only a
+    // window of a part. The size and the CRC are checked as the end is reached.
+    class Stream {
+      public:
+        Stream(Stream&&) noexcept;
+        ~Stream();
+        // Up to `size` bytes into `out`; 0 once the entry ended (size and CRC checked).
+        std::size_t read(char* out, std::size_t size);
+
+      private:
+        friend class ZipArchive;
+        Stream(const ZipArchive& zip, const Entry& entry, const std::uint8_t* data);
+        std::size_t inflate_some(char* out, std::size_t size);
+        void finish();
+
+        const ZipArchive* zip_;
+        const Entry* entry_;
+        const std::uint8_t* in_;  // the entry's data not yet taken
+        std::uint64_t produced_ = 0;
+        std::uint32_t crc_ = 0;
+        bool ended_ = false;
+        bool inflated_all_ = false;
+        std::unique_ptr<z_stream_s> z_;  // deflated entries
+    };
+
+    // Opens an entry for reading. Throws XlsxError, also when the entries opened so far would
+    // inflate to more than max_total_size.
+    Stream open(const Entry& entry) const;
+    // The named entry; throws XlsxError ("… is missing") when absent.
+    Stream open(std::string_view name) const;
+    // The whole contents of an entry, checked against its size and CRC.
     std::string read(const Entry& entry) const;
-    // The contents of the named entry; throws XlsxError ("… is missing") when absent.
-    std::string read(std::string_view name) const;
 
     const std::string& label() const { return label_; }
 

@@ -2,7 +2,8 @@
 """Times `textbraid calc` on whole workbooks, alternating the runs it compares: 50 joins of 2,000
 cells as TEXTBRAID and as TEXTJOIN in LibreOffice (needed only here; recalculating on load, start-up
 included); a join of 30,000 cells against one of a single cell; the peak resident size per numeric
-cell (GNU time) and the refusal of 1,000,000 cells under a smaller cell budget (exit 2).
+cell (GNU time) and the refusal of 1,000,000 cells under a smaller cell budget (exit 2); the peak
+resident size on a sheet padded with 250 MB of blanks and on 8,000,000 cells past a budget.
     tests/bench/compare.py TEXTBRAID [--soffice PATH] [--rounds N] [--out DIR] [--json FILE]
 """
 import argparse
@@ -13,6 +14,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
 from make_sample_workbook import Book  # noqa: E402
@@ -43,6 +45,43 @@ def numeric_book(path, rows, columns):
                                    + "</row>" for r in range(1, rows + 1))
     sheet.set("A1", None, formula='TEXTBRAID(",",TRUE,FALSE,A2:A3)')
     book.save(path)
+
+
+def streamed_book(path, formula, rows):
+    """Cells A1:A2 "a", "b" and B1 = formula, then the rows yielded by rows(), the sheet written
+    piece by piece into a zip deflated at level 9."""
+    book = Book()
+    sheet = book.sheet("Data")
+    sheet.set("A1", "a"), sheet.set("A2", "b"), sheet.set("B1", None, formula=formula)
+    sheet.raw_sheet_data = "@ROWS@"
+    book.save(path + ".tmp")
+    with zipfile.ZipFile(path + ".tmp") as src, \
+            zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED, compresslevel=9) as dst:
+        for info in src.infolist():
+            data = src.read(info.filename)
+            if info.filename != "xl/worksheets/sheet1.xml":
+                dst.writestr(info.filename, data)
+                continue
+            with dst.open(info.filename, "w") as out:
+                head, tail = data.decode().split("@ROWS@")
+                for text in [head, *rows(), tail]:
+                    out.write(text.encode())
+    os.remove(path + ".tmp")
+
+
+def padded_book(path):
+    """A join of two cells among 244 MB of padding (blank cells, blanks between them), 1 MB zipped."""
+    blanks = " " * 8000
+    streamed_book(path, 'TEXTBRAID(",",TRUE,FALSE,A1:A2)', lambda: (
+        f'<row r="{r}">' + "".join(f'<c r="{c}{r}"/>' for c in "CDEFGHIJ") + blanks + "</row>"
+        for r in range(3, 30003)))
+
+
+def dense_book(path):
+    """8,000,000 numeric cells (800,000 rows of 10), 153 MB of sheet XML."""
+    cells = "".join(f"<c><v>{k}.5</v></c>" for k in range(10))
+    streamed_book(path, 'TEXTBRAID(",",TRUE,FALSE,A1:A2)',
+                  lambda: (f'<row r="{r}">{cells}</row>' for r in range(3, 800003)))
 
 
 def timed(command, env=None):
@@ -112,6 +151,15 @@ def main():
     report("bytes_per_numeric_cell", kb * 1024 / 1e6, "(peak resident over a one-cell book)")
     kb, code = peak_rss_kb(calc("numbers-1m.xlsx", "--max-cells", "500000"))
     report("over_budget_exit", code, f"at {kb / 1024:.0f} MB peak for a 500,000-cell budget")
+    # Memory follows the cells held, not the file: a sheet padded with blanks, even under a
+    # budget of 10 cells, and a dense sheet refused past a budget of 1,000,000 cells.
+    padded_book(path("padded.xlsx"))
+    for budget in [], ["--max-cells", "10"]:
+        kb, code = peak_rss_kb(calc("padded.xlsx", *budget))
+        report("padded_peak_mb" + ("_budget_10" if budget else ""), kb / 1024, f"(exit {code})")
+    dense_book(path("dense-8m.xlsx"))
+    kb, code = peak_rss_kb(calc("dense-8m.xlsx", "--max-cells", "1000000"))
+    report("dense_over_budget_peak_mb", kb / 1024, f"(exit {code}, 8,000,000 cells)")
     if a.json:
         json.dump(figures, open(a.json, "w"), indent=1)
 

@@ -1,5 +1,6 @@
 // The .xlsx reader on arbitrary bytes: it either gives workbook data that keeps its contract
-// (cells on the grid, only the value kinds a cell can hold, formats the stand-in can show) or
+// (cells on the grid, only the value kinds a cell can hold, formats the stand-in can show,
+// defined names with a name, a formula and a sheet it holds, notes of one line each) or
 // raises its own error with a one-line message. Any other exception, crash or sanitizer report
 // is a finding.
 //
@@ -28,6 +29,16 @@ using tb::Kind;
 using tb::fuzz::violated;
 
 void check(const tb::standin::WorkbookData& book) {
+    for (const std::string& note : book.notes) {
+        if (note.empty() || note.find_first_of("\r\n") != std::string::npos)
+            violated("a note that is not one line: " + note);
+    }
+    for (const auto& name : book.names) {
+        if (name.name.empty() || name.refers_to.empty())
+            violated("a defined name without a name or a formula");
+        if (name.sheet && *name.sheet >= book.sheets.size())
+            violated("a defined name of a sheet the workbook does not hold");
+    }
     // A workbook of chart sheets only gives no worksheet; the stand-in opens it with an empty one.
     for (const auto& sheet : book.sheets) {
         for (const auto& [key, cell] : sheet.cells) {

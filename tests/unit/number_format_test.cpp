@@ -121,6 +121,19 @@ TEST(FormatCellText, DispatchesOnTheKindOfValue) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(utf8(format_cell_text(c.value, c.code)), c.expected) << utf8(c.code);
+    // In a workbook of the 1904 date system: dates count from 1904-01-01, durations stay.
+    const struct {
+        double serial;
+        const char16_t* code;
+        const char* expected;
+    } in_1904[] = {
+        {0, u"m/d/yyyy", "1/1/1904"}, {43844.25, u"yyyy-mm-dd h:mm", "2024-01-15 6:00"},
+        {1.5, u"[h]:mm", "36:00"},    {59, u"d-mmm", "29-Feb"},
+        {2.5, u"0.00", "2.50"},
+    };
+    for (const auto& c : in_1904)
+        EXPECT_EQ(utf8(format_cell_text(Value::number(c.serial), c.code, true)), c.expected)
+            << c.serial << " with " << utf8(c.code);
 }
 
 TEST(FormatPredicates, DateAndCurrencyCodes) {

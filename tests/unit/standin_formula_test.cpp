@@ -54,6 +54,7 @@ TEST(Formula, GivesExcelsValue) {
         {R"(REPT("ab", 16383)&"xy")", "err:#VALUE!"}, {"LEN(1/4)", "num:4"}, {"LEN(TRUE)", "num:4"},
         {"NA()", "err:#N/A"}, {"SUM(1,2,3)", "num:6"}, {"DATE(2024,1,2)", "num:45293"},
         {"DATE(2024,13,1)", "num:45658"}, {"TIME(12,0,0)", "num:0.5"},
+        {"DATE(1900,1,0)", "num:0"}, {"DATE(1900,1,-1)", "err:#NUM!"},
         {R"(IF(1,"y","n"))", "str:y"}, {R"(IF("false","y"))", "bool:FALSE"},
         {"IF(FALSE,1,)", "num:0"}, {"IF(NA(),1,2)", "err:#N/A"},
         {"IF(TRUE,A1:A2)", "arr2x1{num:1,num:2}"}, {"ISERROR(D4)", "bool:TRUE"},

@@ -140,7 +140,8 @@ TEST_P(Objects, ValueAndValue2) {
     data.set(10, 2, Value::number(12.5), u"\"$\"#,##0.00");
     data.set(10, 3, Value::number(0.5), u"h:mm");
     data.set(10, 4, Value::string(u"t"), u"m/d/yyyy");
-    data.set(10, 5, Value::number(1), u"m/d/yyyy");  // 1/1/1900, OLE date 2
+    data.set(10, 5, Value::number(1), u"m/d/yyyy");   // 1/1/1900, OLE date 2
+    data.set(10, 6, Value::number(60), u"m/d/yyyy");  // 2/29/1900, no OLE date: 2/28
     const struct {
         const char* ref;
         const char* value;
@@ -149,6 +150,7 @@ TEST_P(Objects, ValueAndValue2) {
         // clang-format off
         {"A10", "date:45293", "num:45293"}, {"B10", "cur:125000", "num:12.5"},
         {"C10", "date:0.5", "num:0.5"}, {"D10", "str:t", "str:t"}, {"E10", "date:2", "num:1"},
+        {"F10", "date:60", "num:60"},
         {"A1", "num:1", "num:1"}, {"C3", "bool:TRUE", "bool:TRUE"}, {"D4", "err:#N/A", "err:#N/A"},
         {"Z100", "empty", "empty"},
         {"A10:B10", "arr1x2{date:45293,cur:125000}", "arr1x2{num:45293,num:12.5}"},

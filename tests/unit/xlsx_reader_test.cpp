@@ -1,9 +1,11 @@
 // The workbook reader: bad cells and damaged packages named in clear errors, shifted shared
 // formulas, ISO dates; then the workbooks written by the generator scripts (every cell type,
-// formats, shared and inline strings, positions, sheets, the 1904 date system).
+// formats, shared and inline strings, positions, sheets, the 1904 date system as the stand-in
+// shows it).
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <random>
 
 #include "standin/xlsx/xlsx_reader.h"
 #include "tests/unit/standin_support.h"
@@ -37,7 +39,6 @@ TEST(XlsxReader, BadCellsNameTheCellAndProblem) {
         {"<c r='A1'><v>abc</v></c>", "cell A1 has the bad number abc"},
         {"<c r='A1'><v>inf</v></c>", "bad number"}, {"<c r='A1'><v>nan</v></c>", "bad number"},
         {"<c r='A1' t='b'><v>2</v></c>", "cell A1 has the bad boolean 2"},
-        {"<c r='A1' t='e'><v>#FOO!</v></c>", "cell A1 has the unknown error value #FOO!"},
         {"<c r='A1' t='d'><v>2023-02-29</v></c>", "cell A1 has the bad date"},
         {"<c r='B2' t='s'><v>2</v></c>", "cell B2 refers to shared string 2, past the 2 strings"},
         {"<c r='A1' t='s'><v>-1</v></c>", "refers to shared string"},
@@ -58,6 +59,155 @@ TEST(XlsxReader, BadCellsNameTheCellAndProblem) {
     }
     EXPECT_NE(error_of(test::book_parts("<row r='0'/>")).find("bad row number 0"),
               std::string::npos);
+}
+
+// Parts of a workbook the reader takes as Excel would rather than refusing the workbook: defined
+// names (given as the workbook's <definedNames>), error values of newer Excels, blank cells.
+// What is read: each name ("NAME@SHEET=REFERS;"), A1's value, the cells held, then the notes.
+// The workbook has a second sheet, "Two", with the first one's part (its cells count twice).
+TEST(XlsxReader, LenientPartsKeepTheWorkbook) {
+    const struct {
+        const char* names;
+        const char* cells;
+        const char* read;
+    } cases[] = {
+        {"<definedName name='Items'>Sheet1!$A$1:$A$2</definedName>"
+         "<definedName name='Local' localSheetId='0' hidden='1'>=Sheet1!$A$1,Sheet1!$C$1"
+         "</definedName><definedName name='_xlnm.Print_Area' localSheetId='0'>Sheet1!$A:$B"
+         "</definedName><definedName name='Rate'> 0.5 </definedName>"
+         "<definedName name='Other' localSheetId='1'>Two!$A$1</definedName>"
+         "<definedName name='Fits'>@8192@</definedName><definedName name='Long'>@8193@"
+         "</definedName>",
+         "",
+         "Items=Sheet1!$A$1:$A$2;Local@0=Sheet1!$A$1,Sheet1!$C$1;Print_Area@0=Sheet1!$A:$B;"
+         "Rate=0.5;Other@1=Two!$A$1;Fits=(8192 characters);cells:0;the defined name 'Long' "
+         "refers to a formula too long; left out;"},
+        {"<definedName name='1st'>1</definedName><definedName>2</definedName>"
+         "<definedName name='a b'>3</definedName><definedName name='?x'>4</definedName>",
+         "",
+         "cells:0;the defined name '1st' is no valid name; left out;the defined name '' is "
+         "no valid name; left out;the defined name 'a b' is no valid name; left out;the "
+         "defined name '?x' is no valid name; left out;"},
+        {"<definedName name='Far' localSheetId='2'>1</definedName>"
+         "<definedName name='Bad' localSheetId='x'>1</definedName>",
+         "",
+         "cells:0;the defined name 'Far' belongs to no worksheet; left out;the defined name "
+         "'Bad' belongs to no worksheet; left out;"},
+        {"<definedName name='Empty'> = </definedName><definedName name='Twice'>1</definedName>"
+         "<definedName name='TWICE'>2</definedName><definedName name='Twice' localSheetId='0'>3"
+         "</definedName>",
+         "",
+         "Twice=1;Twice@0=3;cells:0;the defined name 'Empty' refers to nothing; left out;the "
+         "defined name 'TWICE' is defined twice in one scope; the first is kept;"},
+        {"",
+         "<c r='A1' t='e'><v>#PYTHON!</v></c><c r='B1' t='e'><v>#TIMEOUT!</v></c>"
+         "<c r='C1' t='e'><v> #TIMEOUT! </v></c><c r='D1' t='e'><v>#BUSY!</v></c>",
+         "A1:err:#VALUE!;cells:4;Sheet1!A1: the error value #PYTHON! is not one Excel's object "
+         "model has a number for; read as #VALUE! (in 2 cells);Sheet1!B1: the error value "
+         "#TIMEOUT! "
+         "is not one Excel's object model has a number for; read as #VALUE! (in 4 cells);"},
+        {"",
+         "<c r='A1'/><c r='B1'><v></v></c><c r='C1' s='0'/><c r='D1' s='1'/><c r='E1'><f>1</f>"
+         "</c><c r='F1' t='inlineStr'><is><t></t></is></c>",
+         "cells:3;"},
+    };
+    for (const auto& c : cases) {
+        auto parts = test::book_parts(std::string("<row r='1'>") + c.cells + "</row>");
+        std::string& workbook = parts["xl/workbook.xml"];
+        workbook.insert(workbook.find("</sheets>"), "<sheet name='Two' sheetId='2' r:id='rId1'/>");
+        std::string names = c.names;
+        for (const std::size_t length : {8192u, 8193u}) {
+            const std::string token = "@" + std::to_string(length) + "@";
+            if (const auto at = names.find(token); at != std::string::npos)
+                names.replace(at, token.size(), std::string(length, '1'));
+        }
+        workbook.insert(workbook.find("</workbook>"), "<definedNames>" + names + "</definedNames>");
+        const WorkbookData book = read_xlsx(test::zip_parts(parts), "t.xlsx");
+        std::string read;
+        for (const DefinedName& n : book.names)
+            read += utf8(n.name) + (n.sheet ? "@" + std::to_string(*n.sheet) : "") + "=" +
+                    (n.refers_to.size() < 100
+                         ? utf8(n.refers_to)
+                         : "(" + std::to_string(n.refers_to.size()) + " characters)") +
+                    ";";
+        if (const auto a1 = book.sheets[0].find(1, 1)) read += "A1:" + describe(a1->value) + ";";
+        read += "cells:" + std::to_string(book.sheets[0].cells.size()) + ";";
+        for (const std::string& note : book.notes)
+            read += note + ";";
+        EXPECT_EQ(read, c.read) << c.names << c.cells;
+        // The stand-in hands the notes out with what it could not compute.
+        Excel excel;
+        excel.open(book);
+        EXPECT_EQ(excel.take_problems(), book.notes);
+    }
+}
+
+// A sheet whose few cells sit among padding of pseudo-random lengths (fixed seed): blanks,
+// comments, blank cells. Multi-byte characters, references, CRLFs and CDATA sections then fall
+// across the pieces the reader inflates and parses at a time. Read deflated and stored, and
+// refused as soon as the cells pass a budget.
+TEST(XlsxReader, PaddedSheetsReadInPieces) {
+    std::mt19937 random(21);
+    std::vector<std::size_t> lines;  // in each text
+    std::string data;
+    for (int row = 1; row <= 40; ++row) {
+        const std::string r = std::to_string(row);
+        const std::size_t blanks = random() % 70000, comment = random() % 9000;
+        const std::size_t between = random() % 3;
+        lines.push_back(random() % 40000);
+        data += "<row r='" + r + "'>" + std::string(blanks, ' ') + "<!--" +
+                std::string(comment, 'x') + "--><c r='B" + r + "'/>" + std::string(between, ' ') +
+                "<c r='A" + r + "' t='inlineStr'><is><t>\xC3\xA9&amp;" +
+                std::string(lines.back(), '\n') +
+                "\r\n\xE6\x97\xA5<![CDATA[<x>\r\n]]>&#x1F600;</t></is></c><c r='C" + r + "'><v>" +
+                r + ".5</v></c></row>\r\n";
+    }
+    for (const bool deflate : {false, true}) {
+        const auto zip = test::zip_parts(test::book_parts(data), deflate);
+        const SheetData sheet = read_xlsx(zip, "t.xlsx").sheets.at(0);
+        EXPECT_EQ(sheet.cells.size(), 80u);
+        for (std::uint32_t row = 1; row <= 40; ++row) {
+            const std::string text = "\xC3\xA9&" + std::string(lines[row - 1] + 1, '\n') +
+                                     "\xE6\x97\xA5<x>\n\xF0\x9F\x98\x80";
+            ASSERT_EQ(describe(cell(sheet, row, 1).value), "str:" + text) << row;
+            ASSERT_EQ(cell(sheet, row, 3).value.to_number(), row + 0.5) << row;
+        }
+        try {
+            read_xlsx(zip, "t.xlsx", 79);
+            ADD_FAILURE() << "read past the budget";
+        } catch (const XlsxError& e) {
+            EXPECT_NE(std::string(e.what()).find("more than 79 cells"), std::string::npos);
+        }
+    }
+}
+
+// Text and markup placed to start at each offset from 40 bytes before a boundary of the pieces
+// the reader takes at a time (64 KiB) to the boundary: each cell reads the same every time.
+TEST(XlsxReader, MarkupAcrossPieceBoundaries) {
+    const struct {
+        const char* xml;
+        const char* text;
+    } cases[] = {
+        {"a\r\nb\rc", "a\nb\nc"},
+        {"&amp;&#x1F600;&lt;", "&\xF0\x9F\x98\x80<"},
+        {"\xE6\x97\xA5\xC3\xA9\xF0\x9F\x98\x80", "\xE6\x97\xA5\xC3\xA9\xF0\x9F\x98\x80"},
+        {"<![CDATA[<]]]]>x<![CDATA[a\r\nb]]>", "<]]xa\nb"},
+        {"x<!--c-->y<?pi data?\?>z", "xyz"},
+        {"y<x a='>' b=\"'>\"/>z<a:b>w</a:b>", "yzw"},
+    };
+    const std::string open = "<c r='A1' t='inlineStr'><is><t>";
+    const std::string probe = test::book_parts("<row r='1'>@").at("xl/worksheets/sheet1.xml");
+    const std::size_t head = probe.find('@') + open.size();
+    for (const auto& c : cases) {
+        for (std::size_t before = 0; before <= 40; ++before) {
+            const std::string data = "<row r='1'>" + std::string(65536 - before - head, ' ') +
+                                     open + c.xml + "</t></is></c></row>";
+            const SheetData sheet =
+                read_xlsx(test::zip_parts(test::book_parts(data)), "t.xlsx").sheets.at(0);
+            ASSERT_EQ(describe(cell(sheet, 1, 1).value), std::string("str:") + c.text)
+                << c.xml << ", " << before << " bytes before the boundary";
+        }
+    }
 }
 
 TEST(XlsxReader, ShiftFormula) {
@@ -94,6 +244,7 @@ TEST(XlsxReader, IsoDates) {
         {"2024-01-15T06:00", 45306.25}, {"18:00:00", 0.75}, {"00:00:00.5", 0.5 / 86400},
         {"2023-02-29", -1}, {"2024-13-01", -1}, {"2024-01-15T25:00:00", -1}, {"2024-01-15T", -1},
         {"", -1}, {"1899-01-01", -1}, {"2024-1-15", -1},
+        {"1899-12-30", -1}, {"1899-12-31T12:00", 0.5},
         // clang-format on
     };
     for (const auto& c : cases) {
@@ -128,6 +279,7 @@ TEST(XlsxReader, DamagedPackagesGiveClearErrors) {
          "a sheet without a name or relationship id"},
         {"xl/styles.xml", "<styleSheet><numFmts><numFmt/></numFmts></styleSheet>",
          "xl/styles.xml: a numFmt without a valid numFmtId"},
+        {"xl/styles.xml", "<styleSheet/>\xC3", "xl/styles.xml at offset 13: invalid UTF-8"},
     };
     for (const auto& c : cases) {
         auto parts = test::book_parts("<row r='1'><c r='A1' t='s'><v>0</v></c></row>");
@@ -137,6 +289,40 @@ TEST(XlsxReader, DamagedPackagesGiveClearErrors) {
             parts.erase(c.part);
         const std::string what = error_of(parts);
         EXPECT_NE(what.find(c.message), std::string::npos) << what;
+    }
+    // The sheet's checksum or sizes changed by a delta, in its local header and the directory.
+    const struct {
+        bool deflate;
+        std::size_t field;  // in the local header; two bytes further in the directory
+        std::uint32_t delta;
+        const char* message;
+    } entries[] = {
+        {false, 14, 1, "xl/worksheets/sheet1.xml: corrupt zip file (CRC mismatch)"},
+        {true, 14, 1, "CRC mismatch"},
+        {true, 22, 0xFFFFFFFF, "corrupt zip file (inflates to more than its declared size)"},
+        {true, 22, 1, "corrupt zip file (inflates to 1"},
+        {true, 18, 0xFFFFFFF8, "truncated or corrupt deflate data"},
+    };
+    for (const auto& d : entries) {
+        auto zip =
+            test::zip_parts(test::book_parts("<row r='1'><c r='A1'><v>1</v></c></row>"), d.deflate);
+        const std::string_view bytes(reinterpret_cast<const char*>(zip.data()), zip.size());
+        const std::string_view name = "xl/worksheets/sheet1.xml";
+        for (const std::size_t at :
+             {bytes.find(name) - 30 + d.field, bytes.rfind(name) - 46 + d.field + 2}) {
+            std::uint32_t v = 0;
+            for (std::size_t k = 0; k < 4; ++k)
+                v |= static_cast<std::uint32_t>(zip[at + k]) << (8 * k);
+            v += d.delta;
+            for (std::size_t k = 0; k < 4; ++k)
+                zip[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+        }
+        try {
+            read_xlsx(zip, "t.xlsx");
+            ADD_FAILURE() << d.message;
+        } catch (const XlsxError& e) {
+            EXPECT_NE(std::string(e.what()).find(d.message), std::string::npos) << e.what();
+        }
     }
     const std::vector<std::uint8_t> text = {'P', 'K', 'n', 'o'};
     EXPECT_THROW(read_xlsx(text, "x.xlsx"), XlsxError);
@@ -192,11 +378,25 @@ TEST(XlsxWorkbooks, GeneratedCellTypesAnd1904Dates) {
     EXPECT_EQ(cell(t, 1, 7).format, u"0.00");
     EXPECT_EQ(book.sheets[2].cells.size(), 5u);  // positions without references
 
-    // The 1904 date system: only date-formatted numbers shift; ISO dates are absolute already.
-    const SheetData s = read_xlsx((test_dir / "date1904.xlsx").string()).sheets.at(0);
-    std::uint32_t row = 1;
-    for (const char* value : {"num:45306", "num:100", "num:45306", "num:1462.5", "num:1.5"})
-        EXPECT_EQ(describe(cell(s, row++, 1).value), value);
+    // The 1904 date system: cells keep the file's serials (ISO dates become such serials);
+    // Range.Value and Range.Text give the dates those serials stand for, and durations as they are.
+    Excel excel;
+    excel.open(read_xlsx((test_dir / "date1904.xlsx").string()));
+    const struct {
+        const char* value2;
+        const char* value;
+        const char* text;
+    } dates[] = {
+        {"num:43844", "date:45306", "1/15/2024"}, {"num:100", "num:100", "100"},
+        {"num:43844", "date:45306", "1/15/2024"}, {"num:0.5", "date:1462.5", "12:00"},
+        {"num:1.5", "date:1463.5", "36:00"},
+    };
+    for (std::size_t row = 1; const auto& d : dates) {
+        const ObjectRef range = excel.range(u"A" + utf16(std::to_string(row++)));
+        EXPECT_EQ(describe(get(range, u"Value2")), d.value2) << row;
+        EXPECT_EQ(describe(get(range, u"Value")), d.value) << row;
+        EXPECT_EQ(describe(get(range, u"Text")), std::string("str:") + d.text) << row;
+    }
 }
 
 }  // namespace

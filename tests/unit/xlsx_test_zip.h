@@ -1,5 +1,5 @@
-// Builds small .xlsx packages in memory (stored entries with correct checksums) for the reader's
-// tests and its fuzz target, so that a test can change or drop one part.
+// Builds small .xlsx packages in memory (stored or deflated entries with correct checksums) for the
+// reader's tests and its fuzz target, so that a test can change or drop one part.
 #pragma once
 
 #include <zlib.h>
@@ -11,9 +11,24 @@
 
 namespace tb::test {
 
-// Zips (name, data) pairs; the archive has no comment.
+// Raw deflate (no zlib header), as zip entries hold it.
+inline std::string deflated(const std::string& data) {
+    z_stream z{};
+    deflateInit2(&z, 9, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    std::string out(deflateBound(&z, static_cast<uLong>(data.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+}
+
+// Zips (name, data) pairs, stored or deflated; the archive has no comment.
 template <class Parts>
-std::vector<std::uint8_t> zip_parts(const Parts& parts) {
+std::vector<std::uint8_t> zip_parts(const Parts& parts, bool deflate = false) {
     std::vector<std::uint8_t> zip, central;
     const auto put = [](std::vector<std::uint8_t>& b, std::uint64_t v, int bytes) {
         for (int i = 0; i < bytes; ++i)
@@ -23,19 +38,21 @@ std::vector<std::uint8_t> zip_parts(const Parts& parts) {
     for (const auto& [name, data] : parts) {
         const std::uint64_t crc =
             crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+        const std::string stored = deflate ? deflated(std::string(data)) : std::string(data);
         const std::uint64_t offset = zip.size();
         for (auto* b : {&zip, &central}) {
             const bool in_directory = b == &central;
             put(*b, in_directory ? 0x02014b50 : 0x04034b50, 4);
             if (in_directory) put(*b, 20, 2);  // made by
-            put(*b, 20, 2), put(*b, 0, 4);     // needed to extract, no flags, stored
+            put(*b, 20, 2), put(*b, 0, 2);     // needed to extract, no flags
+            put(*b, deflate ? 8 : 0, 2);       // deflated or stored
             put(*b, 0x00210000, 4);            // 1980-01-01 00:00
-            put(*b, crc, 4), put(*b, data.size(), 4), put(*b, data.size(), 4);
+            put(*b, crc, 4), put(*b, stored.size(), 4), put(*b, data.size(), 4);
             put(*b, name.size(), 2), put(*b, 0, 2);  // no extra field
             if (in_directory) put(*b, 0, 6), put(*b, 0, 4), put(*b, offset, 4);
             b->insert(b->end(), name.begin(), name.end());
         }
-        zip.insert(zip.end(), data.begin(), data.end());
+        zip.insert(zip.end(), stored.begin(), stored.end());
         ++count;
     }
     const std::uint64_t directory = zip.size();
