@@ -1304,7 +1304,10 @@ const DefinedName* find_name(const State& state, std::u16string_view name, Sheet
 [[gnu::noinline]] Operand name_value(const Context& ctx, const Node& node) {
     const State& s = *ctx.state;
     std::optional<SheetRef> on = s.active;
-    if (node.ref.sheet && on) on = s.find_sheet(on->workbook, *node.ref.sheet);
+    if (node.ref.sheet && on) {
+        on = s.find_sheet(on->workbook, *node.ref.sheet);
+        if (!on) return {xl(xlerr::ref), std::nullopt};  // as a reference to that sheet
+    }
     const DefinedName* defined = on ? find_name(s, node.name, *on) : nullptr;
     if (!defined) return cannot_compute(ctx, "unknown name " + utf8(node.name));
     auto [known, fresh] = ctx.names->try_emplace(defined);

@@ -97,6 +97,30 @@ TEST_P(Objects, IntersectGivesTheCommonRangeOrNoObject) {
               hr::bad_param_count);
 }
 
+// A defined name answers Evaluate and Range as Excel's do: its areas; Worksheet.Range only for
+// cells of its own sheet, and a sheet's own name only there.
+TEST_P(Objects, NamesAnswerAsRanges) {
+    ObjectRef app = excel.application();
+    auto evaluate = [&](const char16_t* text) {
+        const Value arg = Value::string(text);
+        return call(app, u"Evaluate", std::span<const Value>(&arg, 1)).object_value();
+    };
+    ObjectRef second =
+        obj(obj(obj(app, u"Workbooks"), u"Item", {Value::integer(1)}), u"Worksheets");
+    second = obj(second, u"Item", {Value::integer(2)});
+    EXPECT_EQ(address(evaluate(u"Two")), "str:$A$1,$B$1");
+    EXPECT_EQ(describe(prop(obj(evaluate(u"Two"), u"Areas"), u"Count")), "num:2");
+    EXPECT_EQ(address(evaluate(u"=Sheet2!Here")), "str:$A$1");
+    EXPECT_EQ(address(obj(first_sheet(), u"Range", {Value::string(u"pair")})), "str:$A$1:$A$2");
+    EXPECT_EQ(address(obj(second, u"Range", {Value::string(u"Here")})), "str:$A$1");
+    EXPECT_EQ(failure_of([&] { prop(first_sheet(), u"Range", {Value::string(u"Here")}); }),
+              hr::exception);
+    EXPECT_EQ(failure_of([&] { prop(second, u"Range", {Value::string(u"Pair")}); }), hr::exception);
+    EXPECT_EQ(address(excel.range(u"Two")), "str:$A$1,$B$1");
+    EXPECT_EQ(failure_of([&] { excel.range(u"Half"); }), hr::invalid_arg);
+    EXPECT_EQ(excel.live_objects(), 2) << "only the Application and the second sheet";
+}
+
 // Cells(r, c) counts from the top-left cell of the range, may leave the range but not the grid.
 TEST_P(Objects, CellsAddressesRelativeToTheTopLeft) {
     ObjectRef b2 = excel.range(u"B2:C3");
