@@ -62,8 +62,12 @@ check "over the cell budget" 2 "" "^textbraid: .*more than 5 cells; --max-cells 
     "$bin" calc "$book" --max-cells 5
 check "unknown sheet" 2 "" "no sheet named 'Nope'" -- \
     "$bin" eval --workbook "$book" --sheet Nope 'TEXTBRAID(",", TRUE, FALSE, A1)'
-check "one line per formula, one that does not parse included" 2 $'a\n#NAME?\nb' \
-    "^textbraid: formula 2 does not parse: .* \(gives #NAME\?\)$" -- "$bin" eval '="a"' '=((' '="b"'
+check "one line per formula, one that does not parse included" 2 $'a\n#NAME?\nb\n#NAME?' \
+    "^textbraid: formula 2 does not parse: .* \(gives #NAME\?\)"$'\n'"textbraid: unsupported function VLOOKUP \(gives #NAME\?\)$" -- \
+    "$bin" eval '="a"' '=((' '="b"' 'VLOOKUP(1,A1,1)'
+check "formulas and - together" 2 "" "either formulas or -" -- "$bin" eval 1 -
+check "a workbook from stdin for eval" 2 "" "--workbook needs a file" -- "$bin" eval --workbook - 1
+check "formulas after --" 0 "-1" "^$" -- "$bin" eval -- -1
 check "a byte-order mark before the formulas" 0 $'x\n1' "^$" -- bash -c "printf '\\xEF\\xBB\\xBF\"x\"\\n1\\n' | \"$bin\" eval -"
 check "unknown name" 1 $'#VALUE!\nAb' "^textbraid: unknown name tru \(gives #NAME\?\)$" -- \
     "$bin" eval 'TEXTBRAID("-",tru,FALSE,"a")' 'LEFT(PROPER("ab"),1)&LOWER(CHAR(66))'
@@ -75,10 +79,10 @@ check "help" 0 "usage: textbraid eval [--workbook FILE.xlsx] [--sheet NAME] [--l
 check "version" 0 "textbraid $version" "^$" -- "$bin" --version
 check "cmake --install installs the command" 0 "textbraid $version" "^$" -- bash -c \
     "cmake --install '$(dirname "$(dirname "$bin")")' --prefix '$work/inst' >/dev/null && '$work/inst/bin/textbraid' --version"
-check "formulas from stdin" 0 $'2\nx' "^$" -- bash -c "printf '1+1\r\n\n\"x\"\n' | \"$bin\" eval -"
+check "formulas from stdin" 0 $'2\nx' "^$" -- bash -c "printf '1+1\r\n\n  \n\"x\"\n' | \"$bin\" eval -"
 check "unsupported function" 1 "#NAME?" "^textbraid: unsupported function VLOOKUP \(gives #NAME\?\)$" -- \
     "$bin" eval 'VLOOKUP(1,A1,1)'
-cells_err="^textbraid: S!A3: unsupported function VLOOKUP.*"$'\n'"textbraid: S!A4: the formula does not parse: .*"$'\n'"textbraid: S!A6: circular reference: S!A6 -> S!A7 -> S!A6 \(gives 0\)"$'\n'"textbraid: S!B2: unsupported function VLOOKUP \(keeps the value the file saved\)"$'\n'"textbraid: S!B4: unsupported function XLOOKUP \(keeps the value the file saved\)$"
+cells_err="^textbraid: S!A3: unsupported function VLOOKUP.*"$'\n'"textbraid: S!A4: the formula does not parse: .* \(gives #NAME\?\)"$'\n'"textbraid: S!A6: circular reference: S!A6 -> S!A7 -> S!A6 \(gives 0\)"$'\n'"textbraid: S!B2: unsupported function VLOOKUP \(keeps the value the file saved\)"$'\n'"textbraid: S!B4: unsupported function XLOOKUP \(keeps the value the file saved\)$"
 check "calc goes on past cells it cannot evaluate" 1 "$calc_out" "$cells_err" -- "$bin" calc "$work/calc.xlsx"
 check "calc from stdin" 1 "$calc_out" "$cells_err" -- bash -c "\"$bin\" calc - < \"$work/calc.xlsx\""
 check "sheet names differing in case" 2 "" "two sheets are named 'DATA'" -- "$bin" calc "$work/twins.xlsx"

@@ -41,6 +41,8 @@ standin::WorkbookData case_book() {
     sheet.set(12, 12, Value::string(u"saved"));
     sheet.set_formula(12, 12, u"VLOOKUP(\"x\",A1:B3,2)");
     sheet.set_formula(13, 12, u"_xlfn.XLOOKUP(1,A1:A2,B1:B2)");
+    sheet.set(14, 12, Value::string(u"old"));
+    sheet.set_formula(14, 12, u"UPPER(\"new\")");
     // A chain of formula cells: N21 reads N20, N22 reads N21, … N150 reads N149.
     sheet.set(20, 14, Value::string(u"x"));
     for (std::uint32_t row = 21; row <= 150; ++row)
@@ -140,7 +142,7 @@ std::vector<FormulaCase> formula_cases() {
         {"defined name", u"TEXTBRAID(\"-\", TRUE, FALSE, items)", u"tl-bl"},
         {"defined name of several areas", u"TEXTBRAID(\"-\", TRUE, FALSE, Blocks)", u"tl-bl-tr-br"},
         {"a sheet's own name first, on its sheet",
-         u"TEXTBRAID(\"-\", TRUE, FALSE, Local, Sheet3!A1)", u"a-b+other"},
+         u"TEXTBRAID(\"-\", TRUE, FALSE, Local, Sheet3!A1&\"\", E1)", u"a-b+other-tl"},
         {"a name of another sheet", u"TEXTBRAID(\"-\", TRUE, FALSE, Sheet2!Twice, E1)",
          u"otherother-tl"},
         {"another sheet's name unseen", u"TEXTBRAID(\"-\", TRUE, FALSE, Twice)", u"#NAME?"},
@@ -151,6 +153,7 @@ std::vector<FormulaCase> formula_cases() {
          u"Ab Cd-l"},
         {"saved value kept", u"TEXTBRAID(\",\", FALSE, FALSE, L12, \"z\")", u"saved,z"},
         {"no saved value to keep", u"TEXTBRAID(\",\", FALSE, FALSE, L13)", u"#NAME?"},
+        {"saved value recomputed", u"TEXTBRAID(\",\", FALSE, FALSE, L14)", u"NEW"},
         {"chain of 128 formula cells", u"TEXTBRAID(\",\", TRUE, FALSE, N148)", u"x"},
         {"chain of 129 formula cells", u"TEXTBRAID(\",\", TRUE, FALSE, N149)", u"#VALUE!"},
     };

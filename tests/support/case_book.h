@@ -29,6 +29,7 @@ struct FormulaCase {
 //          L6 =UPPER("c")  L7 =TEXTBRAID("|",TRUE,FALSE,L6,"end") (no saved results)
 //          L8 #SPILL!  L9 #CALC!  L10 and L11: TEXTBRAID of each other (a cycle)
 //          L12 =VLOOKUP(…) saved as "saved"  L13 =XLOOKUP(…) saved without a value
+//          L14 =UPPER("new") saved as "old"
 //          N20 "x", N21:N150 each =CONCATENATE of the cell above
 // Sheet2:  A1 "other"
 // Sheet3:  A1 =TEXTBRAID("+",TRUE,FALSE,Local,Sheet2!A1)
