@@ -27,6 +27,8 @@ constexpr std::size_t cell_text_limit = 32767;
 constexpr int nesting_limit = 200;
 // Formula cells evaluated inside one another while a recalculation reads them.
 constexpr std::size_t chain_limit = 128;
+// Defined names evaluated inside one another (each nests a parse and an evaluation).
+constexpr int name_depth_limit = 64;
 
 Value xl(std::int32_t number) {
     return Value::xl_error(number);
@@ -624,6 +626,7 @@ struct Context {
     const std::shared_ptr<State>& state;
     const FunctionResolver* resolver;  // null for Application.Evaluate: no notes either
     NameValues* names;
+    int name_depth = 0;  // names being evaluated inside one another
 };
 
 std::optional<Area> resolve(const Context& ctx, const RefSpec& ref) {
@@ -1315,13 +1318,18 @@ const DefinedName* find_name(const State& state, std::u16string_view name, Sheet
         if (known->second) return *known->second;
         return cannot_compute(ctx, "the name " + utf8(node.name) + " refers to itself");
     }
+    if (ctx.name_depth >= name_depth_limit) {
+        ctx.names->erase(defined);
+        return cannot_compute(ctx, "names nested more than " + std::to_string(name_depth_limit) +
+                                       " deep at " + utf8(node.name));
+    }
     // Parentheses make a list of areas one union: "S!$A$1:$A$2,S!$C$1".
     const std::u16string text = u"(" + defined->refers_to + u")";
     Parser parser(text, s.max_rows, s.max_columns);
     Operand value{xl(xlerr::ref), std::nullopt};
     try {
         const Node root = parser.formula();
-        value = evaluate(ctx, root);
+        value = evaluate(Context{ctx.state, ctx.resolver, ctx.names, ctx.name_depth + 1}, root);
     } catch (const ParseError& e) {
         if (ctx.resolver)
             note(*ctx.state, "the name " + utf8(node.name) +

@@ -142,6 +142,13 @@ TEST(FormulaLimits, NestingChainsAndLengths) {
     EXPECT_EQ(describe(excel.evaluate(len_of(256, u'x'))), "err:#VALUE!");
     EXPECT_EQ(describe(excel.evaluate(len_of(510, u'"'))), "num:255");
     EXPECT_THROW(excel.evaluate(u"1+" + std::u16string(8191, u'1')), Failure);
+    // Names refer to names 64 deep at most: Link0 refers to Link1, … Link69 to Link70 = 1.
+    excel.add_new_workbook();
+    for (int i = 0; i <= 70; ++i)
+        excel.workbook(0).names.push_back({u"Link" + utf16(std::to_string(i)), std::nullopt,
+                                           i < 70 ? u"Link" + utf16(std::to_string(i + 1)) : u"1"});
+    EXPECT_EQ(describe(excel.evaluate(u"Link7+Link8")), "num:2");
+    EXPECT_EQ(describe(excel.evaluate(u"Link6&Link7")), "err:#NAME?");
 }
 
 TEST(FormulaApplication, ReferencesComeBackAsRanges) {
