@@ -84,7 +84,7 @@ TEST(Formula, GivesExcelsValue) {
         {R"(SUBSTITUTE("abc","c","x",2))", "str:abc"}, {R"(SUBSTITUTE("a","a","b",0))", "err:#VALUE!"},
         {R"(IFERROR(1/0,"x"))", "str:x"}, {R"(IFERROR(1,"x"))", "num:1"}, {"IFERROR(NA(),)", "num:0"},
         {R"(IFERROR({1,#N/A},"x"))", "arr1x2{num:1,str:x}"}, {"SUM(Pair)", "num:3"},
-        {"pair", "arr2x1{num:1,num:2}"}, {"Half*4", "num:2"}, {"Half+Half", "num:1"}, {R"(RIGHT("ab",5))", "str:ab"}, {"Broken", "err:#REF!"},
+        {"pair", "arr2x1{num:1,num:2}"}, {"Half*4", "num:2"}, {"Half+Half", "num:1"}, {R"(TEXT(NA(),"0"))", "err:#N/A"}, {R"(RIGHT("ab",5))", "str:ab"}, {"Broken", "err:#REF!"},
         {"Sheet2!Here&Sheet1!Pair", "arr2x1{str:s21,str:s22}"}, {"Here", "err:#NAME?"},
         {"SUM(Two)", "num:1"}, {"Nope!Pair", "err:#REF!"},
         // clang-format on
