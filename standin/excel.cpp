@@ -122,9 +122,13 @@ std::vector<std::string> Excel::take_problems() {
 }
 
 ObjectRef Excel::range(std::u16string_view reference) {
-    auto area = parse_reference(*state_, reference);
-    if (!area) fail(hr::invalid_arg, "not a reference on an open sheet: " + utf8(reference));
-    return make_range(state_, *area);
+    if (auto area = parse_reference(*state_, reference)) return make_range(state_, *area);
+    std::vector<Area> areas;
+    if (state_->active) areas = name_areas(state_, reference, *state_->active);
+    if (areas.empty())
+        fail(hr::invalid_arg,
+             "neither a reference on an open sheet nor a name: " + utf8(reference));
+    return make_range(state_, std::move(areas));
 }
 
 void Excel::changed() {

@@ -76,9 +76,9 @@ class Excel {
     // what opening a workbook noted (WorkbookData::notes).
     std::vector<std::string> take_problems();
 
-    // A Range object for a reference ("A1:C3", "Sheet2!A:A", "'My Sheet'!1:3") resolved as
-    // evaluate() resolves it; fails (E_INVALIDARG) when the text is no reference to an open
-    // sheet. For tests and tools: not counted as a host call.
+    // A Range object for a reference ("A1:C3", "Sheet2!A:A", "'My Sheet'!1:3") or a defined
+    // name (its areas) resolved as evaluate() resolves it; fails (E_INVALIDARG) when the text
+    // is neither. For tests and tools: not counted as a host call.
     ObjectRef range(std::u16string_view reference);
     // Tells the stand-in that cells changed through a kept WorkbookData reference.
     void changed();

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,6 +28,8 @@ constexpr std::size_t cell_text_limit = 32767;
 constexpr int nesting_limit = 200;
 // Formula cells evaluated inside one another while a recalculation reads them.
 constexpr std::size_t chain_limit = 128;
+// Defined names evaluated inside one another (each nests a parse and an evaluation).
+constexpr int name_depth_limit = 64;
 
 Value xl(std::int32_t number) {
     return Value::xl_error(number);
@@ -39,12 +42,13 @@ struct ParseError {
 struct RefSpec {
     std::optional<std::u16string> sheet;
     Rect rect;
+    std::u16string name;  // a defined name qualified by its sheet ("Sheet1!Items"), or empty
 };
 
 enum class NodeType : std::uint8_t {
     Literal,
     Reference,
-    Name,
+    Name,  // a defined name, as written; ref.sheet when qualified by a sheet
     Missing,
     Negate,
     Percent,
@@ -59,31 +63,27 @@ struct Node {
     NodeType type = NodeType::Literal;
     Value value;
     RefSpec ref;
-    std::u16string name;  // upper case
+    std::u16string name;  // a function's in upper case; a defined name's as written
     BinOp op = BinOp::Add;
     std::vector<Node> kids;
 };
 
 // --- built-in functions ------------------------------------------------------------------
 
+struct Operand;
+struct Context;
+
+// A worksheet function the evaluator knows: its name, how many arguments it takes (the parser
+// checks), and what evaluates a call of it, arguments included. The table of them is below the
+// functions themselves.
 struct Builtin {
     std::u16string_view name;
-    std::size_t min_args;
-    std::size_t max_args;
+    std::uint8_t min_args;
+    std::uint8_t max_args;
+    Operand (*call)(const Context& ctx, const Node& node);
 };
 
-constexpr Builtin builtins[] = {
-    {u"CONCATENATE", 1, 255}, {u"LEN", 1, 1},   {u"REPT", 2, 2},  {u"NA", 0, 0},
-    {u"TRUE", 0, 0},          {u"FALSE", 0, 0}, {u"SUM", 1, 255}, {u"DATE", 3, 3},
-    {u"TIME", 3, 3},          {u"TEXT", 2, 2},  {u"IF", 2, 3},    {u"ISERROR", 1, 1},
-    {u"UPPER", 1, 1},         {u"LOWER", 1, 1},
-};
-
-const Builtin* find_builtin(std::u16string_view name) {
-    for (const Builtin& b : builtins)
-        if (b.name == name) return &b;
-    return nullptr;
-}
+const Builtin* find_builtin(std::u16string_view name);
 
 // --- characters --------------------------------------------------------------------------
 
@@ -136,7 +136,7 @@ class Parser {
             skip_blanks();
             auto ref = reference();
             skip_blanks();
-            if (ref && at_end()) return ref;
+            if (ref && ref->name.empty() && at_end()) return ref;
         } catch (const ParseError&) {
         }
         return std::nullopt;
@@ -318,7 +318,8 @@ class Parser {
             const std::size_t start = pos_;
             if (auto ref = reference()) {
                 Node n;
-                n.type = NodeType::Reference;
+                n.type = ref->name.empty() ? NodeType::Reference : NodeType::Name;
+                n.name = ref->name;
                 n.ref = std::move(*ref);
                 return n;
             }
@@ -446,10 +447,13 @@ class Parser {
             if (n.name == u"TRUE" || n.name == u"FALSE")
                 return literal(Value::boolean(n.name == u"TRUE"));
             n.type = NodeType::Name;
+            n.name = text_.substr(start, pos_ - start);
             return n;
         }
         ++pos_;
         n.type = NodeType::Call;
+        // Files write the functions newer than their format with a prefix.
+        if (n.name.starts_with(u"_XLFN.")) n.name.erase(0, 6);
         skip_blanks();
         if (peek() == u')') {
             ++pos_;
@@ -587,6 +591,14 @@ class Parser {
             ref.rect = *rect;
             return ref;
         }
+        if (ref.sheet && (is_letter(peek()) || peek() == u'_' || peek() == u'\\')) {
+            // A sheet's defined name: Sheet1!Items.
+            const std::size_t name_start = pos_;
+            while (is_name_char(peek()))
+                ++pos_;
+            ref.name = text_.substr(name_start, pos_ - name_start);
+            if (peek() != u'(') return ref;
+        }
         if (ref.sheet) error("expected a reference after the sheet name");
         pos_ = start;
         return std::nullopt;
@@ -607,9 +619,15 @@ struct Operand {
     std::optional<Area> area;
 };
 
+// The defined names evaluated for one formula: each once (nothing while it is being evaluated,
+// so a name that refers to itself is caught), whatever the formula and its names repeat.
+using NameValues = std::map<const DefinedName*, std::optional<Operand>>;
+
 struct Context {
     const std::shared_ptr<State>& state;
-    const FunctionResolver* resolver;
+    const FunctionResolver* resolver;  // null for Application.Evaluate: no notes either
+    NameValues* names;
+    int name_depth = 0;  // names being evaluated inside one another
 };
 
 std::optional<Area> resolve(const Context& ctx, const RefSpec& ref) {
@@ -881,13 +899,157 @@ Value text_function(std::span<const Value> args) {
     return Value::string(format_cell_text(Value::number(d), format));
 }
 
-Value case_function(std::span<const Value> v, bool to_upper_case) {
+// Lower case: the letters to_upper maps, mapped back.
+char16_t lower(char16_t c) {
+    if (c < 0x80) return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 0x20) : c;
+    if ((c >= 0xC0 && c <= 0xDE && c != 0xD7) || (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) ||
+        (c >= 0x410 && c <= 0x42F))
+        return static_cast<char16_t>(c + 0x20);
+    if (c == 0x178) return 0xFF;
+    if ((c >= 0x100 && c <= 0x12F) || (c >= 0x132 && c <= 0x137) || (c >= 0x14A && c <= 0x177))
+        return (c & 1) ? c : static_cast<char16_t>(c + 1);
+    if ((c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E))
+        return (c & 1) ? static_cast<char16_t>(c + 1) : c;
+    if (c >= 0x400 && c <= 0x40F) return static_cast<char16_t>(c + 0x50);
+    return c;
+}
+
+// UPPER, LOWER and PROPER (which capitalises a letter after anything but a letter, as Excel
+// does: "76budGET o'neil" becomes "76Budget O'Neil").
+enum class Casing : std::uint8_t { Upper, Lower, Proper };
+template <Casing casing>
+Value case_function(std::span<const Value> v, const State&) {
     std::u16string text;
     if (Value err = as_text(v[0], text); !err.is_empty()) return err;
-    if (to_upper_case) return Value::string(to_upper(text));
-    for (char16_t& c : text)
-        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + 32);
+    if (casing == Casing::Upper) return Value::string(to_upper(text));
+    bool after_letter = false;
+    for (char16_t& c : text) {
+        const char16_t up = upper(c);
+        const char16_t down = lower(c);
+        const bool letter = up != c || down != c;
+        c = casing == Casing::Proper && letter && !after_letter ? up : down;
+        after_letter = letter;
+    }
     return Value::string(std::move(text));
+}
+
+// A count or position argument: truncated to a whole number, at least `least`; capped, since
+// no text is longer.
+Value whole_argument(const Value& v, double least, std::size_t& out) {
+    double d = 0;
+    if (Value err = as_number(v, d); !err.is_empty()) return err;
+    d = std::trunc(d);
+    if (d < least) return xl(xlerr::value);
+    out = d > 1e9 ? std::size_t{1000000000} : static_cast<std::size_t>(d);
+    return Value();
+}
+
+// LEFT, RIGHT (count, default 1) and MID (start from 1, count), in UTF-16 units as Excel counts.
+enum class Part : std::uint8_t { Left, Right, Mid };
+template <Part part>
+Value part_function(std::span<const Value> v, const State&) {
+    std::u16string text;
+    if (Value err = as_text(v[0], text); !err.is_empty()) return err;
+    std::size_t start = 1;
+    std::size_t count = 1;
+    if (part == Part::Mid) {
+        if (Value err = whole_argument(v[1], 1, start); !err.is_empty()) return err;
+        if (Value err = whole_argument(v[2], 0, count); !err.is_empty()) return err;
+    } else if (v.size() > 1) {
+        if (Value err = whole_argument(v[1], 0, count); !err.is_empty()) return err;
+    }
+    count = std::min(count, text.size());
+    if (part == Part::Left) return Value::string(text.substr(0, count));
+    if (part == Part::Right) return Value::string(text.substr(text.size() - count));
+    if (start > text.size()) return Value::string(u"");
+    return Value::string(text.substr(start - 1, count));
+}
+
+// TRIM: no spaces (U+0020) at either end, and single ones between words.
+Value trim_function(std::span<const Value> v, const State&) {
+    std::u16string text;
+    if (Value err = as_text(v[0], text); !err.is_empty()) return err;
+    std::u16string out;
+    for (const char16_t c : text) {
+        if (c == u' ' && (out.empty() || out.back() == u' ')) continue;
+        out += c;
+    }
+    if (!out.empty() && out.back() == u' ') out.pop_back();
+    return Value::string(std::move(out));
+}
+
+// SUBSTITUTE(text, old, new, [instance]): every occurrence (letter case counts), or only the
+// nth; an empty old text changes nothing.
+Value substitute_function(std::span<const Value> v, const State& state) {
+    std::u16string text;
+    std::u16string from;
+    std::u16string to;
+    if (Value err = as_text(v[0], text); !err.is_empty()) return err;
+    if (Value err = as_text(v[1], from); !err.is_empty()) return err;
+    if (Value err = as_text(v[2], to); !err.is_empty()) return err;
+    std::size_t instance = 0;  // 0: every one
+    if (v.size() > 3) {
+        if (Value err = whole_argument(v[3], 1, instance); !err.is_empty()) return err;
+    }
+    if (from.empty()) return Value::string(std::move(text));
+    std::u16string out;
+    std::size_t at = 0;
+    std::size_t seen = 0;
+    for (std::size_t found = text.find(from); found != std::u16string::npos;
+         found = text.find(from, found + from.size())) {
+        if (instance != 0 && ++seen != instance) continue;
+        out.append(text, at, found - at);
+        out += to;
+        at = found + from.size();
+        if (instance != 0 || out.size() > state.cell_text_limit) break;
+    }
+    out.append(text, at);
+    if (out.size() > state.cell_text_limit) return xl(xlerr::value);
+    return Value::string(std::move(out));
+}
+
+// CHAR: a character of Windows code page 1252 (1 to 255), as Excel gives it in the West;
+// UNICHAR: any Unicode code point but a surrogate (#N/A).
+constexpr char16_t cp1252_80_to_9f[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+template <bool unicode>
+Value char_function(std::span<const Value> v, const State&) {
+    double d = 0;
+    if (Value err = as_number(v[0], d); !err.is_empty()) return err;
+    d = std::trunc(d);
+    if (d < 1 || d > (unicode ? 0x10FFFF : 255)) return xl(xlerr::value);
+    const auto code = static_cast<std::uint32_t>(d);
+    if (!unicode) {
+        const char16_t c = code >= 0x80 && code < 0xA0 ? cp1252_80_to_9f[code - 0x80]
+                                                       : static_cast<char16_t>(code);
+        return Value::string(std::u16string(1, c));
+    }
+    if (code >= 0xD800 && code <= 0xDFFF) return xl(xlerr::na);
+    std::u16string text;
+    if (code < 0x10000) {
+        text += static_cast<char16_t>(code);
+    } else {
+        text += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+        text += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    }
+    return Value::string(std::move(text));
+}
+
+Value len_function(std::span<const Value> v, const State&) {
+    std::u16string text;
+    if (Value err = as_text(v[0], text); !err.is_empty()) return err;
+    return Value::number(static_cast<double>(text.size()));
+}
+
+Value iserror_function(std::span<const Value> v, const State&) {
+    return Value::boolean(v[0].is_error_value());
+}
+
+template <int constant>
+Value constant_function(std::span<const Value>, const State&) {
+    return constant < 0 ? xl(xlerr::na) : Value::boolean(constant != 0);
 }
 
 // SUM: numbers given directly (texts read as numbers); in references and arrays only numbers.
@@ -951,56 +1113,70 @@ void note(State& state, const std::string& reason) {
     state.recalc->problems.push_back(line + reason);
 }
 
-// A function neither the evaluator nor the resolver knows: #NAME?, as in Excel, and for a
-// formula of a cell or of the command line, a note naming it.
-Operand unknown_function(const Context& ctx, std::u16string_view name) {
-    if (ctx.resolver) {
-        if (name.starts_with(u"_XLFN.")) name.remove_prefix(6);  // a newer function's prefix
-        note(*ctx.state, "unsupported function " + utf8(name) + " (gives #NAME?)");
+// Something the evaluator cannot compute (a function or a name it does not know): #NAME?, as
+// in Excel, and for a formula of a cell or of the command line, a note. A formula cell notes it
+// once it is done, since it then keeps the value its file saved, if any.
+Operand cannot_compute(const Context& ctx, const std::string& what) {
+    State& s = *ctx.state;
+    if (ctx.resolver && s.recalc) {
+        std::vector<std::string>& pending = s.recalc->cannot_compute;
+        if (s.recalc->computing.empty()) {
+            note(s, what + " (gives #NAME?)");
+        } else if (std::find(pending.begin(), pending.end(), what) == pending.end()) {
+            pending.push_back(what);
+        }
     }
     return {xl(xlerr::name), std::nullopt};
 }
 
 Operand evaluate(const Context& ctx, const Node& node);
 
-Value builtin(const Context& ctx, const std::u16string& name, const std::vector<Operand>& args) {
-    {
-        if (name == u"SUM") return sum(ctx, args);
-        if (name == u"NA") return xl(xlerr::na);
-        if (name == u"TRUE") return Value::boolean(true);
-        if (name == u"FALSE") return Value::boolean(false);
-        std::vector<Value> values;
-        values.reserve(args.size());
-        for (const Operand& op : args)
-            values.push_back(deref(ctx, op));
-        if (name == u"CONCATENATE") return lift(values, concatenate);
-        if (name == u"REPT") {
-            const std::size_t limit = ctx.state->cell_text_limit;
-            return lift(values,
-                        [limit](std::span<const Value> v) { return rept(v, limit, false); });
-        }
-        if (name == u"DATE") return lift(values, date_of);
-        if (name == u"TIME") return lift(values, time_of);
-        if (name == u"TEXT") return lift(values, text_function);
-        if (name == u"ISERROR") {
-            return lift(values, [](std::span<const Value> v) {
-                return Value::boolean(v[0].is_error_value());
-            });
-        }
-        if (name == u"UPPER" || name == u"LOWER") {
-            const bool up = name == u"UPPER";
-            return lift(values, [up](std::span<const Value> v) { return case_function(v, up); });
-        }
-        return lift(values, [](std::span<const Value> v) {  // LEN
-            std::u16string text;
-            if (Value err = as_text(v[0], text); !err.is_empty()) return err;
-            return Value::number(static_cast<double>(text.size()));
-        });
-    }
+// The values of a call's arguments, references read as their cells.
+std::vector<Value> argument_values(const Context& ctx, const Node& node) {
+    std::vector<Value> values;
+    values.reserve(node.kids.size());
+    for (const Node& kid : node.kids)
+        values.push_back(deref(ctx, evaluate(ctx, kid)));
+    return values;
+}
+
+// A function of plain values, applied element by element over arrays.
+template <Value (*F)(std::span<const Value>, const State&)>
+Operand each(const Context& ctx, const Node& node) {
+    const std::vector<Value> values = argument_values(ctx, node);
+    const State& s = *ctx.state;
+    return {lift(values, [&s](std::span<const Value> v) { return F(v, s); }), std::nullopt};
+}
+
+template <Value (*F)(std::span<const Value>)>
+Value stateless(std::span<const Value> v, const State&) {
+    return F(v);
+}
+
+Value rept_function(std::span<const Value> v, const State& s) {
+    return rept(v, s.cell_text_limit, false);
+}
+
+// LEN(REPT(…)) is the host's limit probe: its length is worked out without building the text.
+Operand len_call(const Context& ctx, const Node& node) {
+    const Node& kid = node.kids[0];
+    if (kid.type != NodeType::Call || kid.name != u"REPT") return each<len_function>(ctx, node);
+    const std::vector<Value> values = argument_values(ctx, kid);
+    const std::size_t limit = ctx.state->cell_text_limit;
+    return {lift(values, [limit](std::span<const Value> v) { return rept(v, limit, true); }),
+            std::nullopt};
+}
+
+Operand sum_call(const Context& ctx, const Node& node) {
+    std::vector<Operand> args;
+    args.reserve(node.kids.size());
+    for (const Node& kid : node.kids)
+        args.push_back(evaluate(ctx, kid));
+    return {sum(ctx, args), std::nullopt};
 }
 
 // IF evaluates only the branch it takes, and gives it as it is (a reference stays one).
-Operand if_function(const Context& ctx, const Node& node) {
+Operand if_call(const Context& ctx, const Node& node) {
     const Value condition = deref(ctx, evaluate(ctx, node.kids[0]));
     bool take_first = false;
     if (condition.is_error_value()) return {condition, std::nullopt};
@@ -1023,24 +1199,66 @@ Operand if_function(const Context& ctx, const Node& node) {
     return taken;
 }
 
+// IFERROR evaluates its second argument only when the first is (or holds) an error value, and
+// then element by element; an omitted second argument is 0.
+Operand iferror_call(const Context& ctx, const Node& node) {
+    Value both[2] = {deref(ctx, evaluate(ctx, node.kids[0])), Value()};
+    bool error = both[0].is_error_value();
+    if (both[0].is_array())
+        for (const Value& v : both[0].array_value().elements())
+            error = error || v.is_error_value();
+    if (!error) return {both[0], std::nullopt};
+    both[1] = deref(ctx, evaluate(ctx, node.kids[1]));
+    return {lift(both,
+                 [](std::span<const Value> v) {
+                     if (!v[0].is_error_value()) return v[0];
+                     return v[1].is_missing() ? Value::number(0) : v[1];
+                 }),
+            std::nullopt};
+}
+
+// The functions the evaluator knows, in alphabetical order.
+constexpr Builtin builtins[] = {
+    {u"CHAR", 1, 1, each<char_function<false>>},
+    {u"CONCATENATE", 1, 255, each<stateless<concatenate>>},
+    {u"DATE", 3, 3, each<stateless<date_of>>},
+    {u"FALSE", 0, 0, each<constant_function<0>>},
+    {u"IF", 2, 3, if_call},
+    {u"IFERROR", 2, 2, iferror_call},
+    {u"ISERROR", 1, 1, each<iserror_function>},
+    {u"LEFT", 1, 2, each<part_function<Part::Left>>},
+    {u"LEN", 1, 1, len_call},
+    {u"LOWER", 1, 1, each<case_function<Casing::Lower>>},
+    {u"MID", 3, 3, each<part_function<Part::Mid>>},
+    {u"NA", 0, 0, each<constant_function<-1>>},
+    {u"PROPER", 1, 1, each<case_function<Casing::Proper>>},
+    {u"REPT", 2, 2, each<rept_function>},
+    {u"RIGHT", 1, 2, each<part_function<Part::Right>>},
+    {u"SUBSTITUTE", 3, 4, each<substitute_function>},
+    {u"SUM", 1, 255, sum_call},
+    {u"TEXT", 2, 2, each<stateless<text_function>>},
+    {u"TIME", 3, 3, each<stateless<time_of>>},
+    {u"TRIM", 1, 1, each<trim_function>},
+    {u"TRUE", 0, 0, each<constant_function<1>>},
+    {u"UNICHAR", 1, 1, each<char_function<true>>},
+    {u"UPPER", 1, 1, each<case_function<Casing::Upper>>},
+};
+
+const Builtin* find_builtin(std::u16string_view name) {
+    for (const Builtin& b : builtins)
+        if (b.name == name) return &b;
+    return nullptr;
+}
+
 Operand call(const Context& ctx, const Node& node) {
-    if (node.name == u"IF") return if_function(ctx, node);
-    if (node.name == u"LEN" && node.kids[0].type == NodeType::Call &&
-        node.kids[0].name == u"REPT") {
-        const Node& repeated = node.kids[0];
-        const Value values[2] = {deref(ctx, evaluate(ctx, repeated.kids[0])),
-                                 deref(ctx, evaluate(ctx, repeated.kids[1]))};
-        const std::size_t limit = ctx.state->cell_text_limit;
-        return {lift(values, [limit](std::span<const Value> v) { return rept(v, limit, true); }),
-                std::nullopt};
-    }
+    if (const Builtin* b = find_builtin(node.name)) return b->call(ctx, node);
     std::vector<Operand> args;
     args.reserve(node.kids.size());
     for (const Node& kid : node.kids)
         args.push_back(evaluate(ctx, kid));
     const std::u16string& name = node.name;
-    if (find_builtin(name)) return {builtin(ctx, name, args), std::nullopt};
-    if (!ctx.resolver || !*ctx.resolver) return unknown_function(ctx, name);
+    const std::string unsupported = "unsupported function " + utf8(name);
+    if (!ctx.resolver || !*ctx.resolver) return cannot_compute(ctx, unsupported);
     // Arguments as Excel hands them to an add-in's function: references as Range objects.
     std::vector<Value> passed;
     passed.reserve(args.size());
@@ -1051,7 +1269,7 @@ Operand call(const Context& ctx, const Node& node) {
             passed.push_back(std::move(op.value));
     }
     Value result;
-    if (!(*ctx.resolver)(name, passed, result)) return unknown_function(ctx, name);
+    if (!(*ctx.resolver)(name, passed, result)) return cannot_compute(ctx, unsupported);
     // A function may answer a range (the add-in answers an error cell that way): it stands
     // for its cells, as a reference does.
     if (result.is_object()) {
@@ -1060,6 +1278,56 @@ Operand call(const Context& ctx, const Node& node) {
         return {Value(), area};
     }
     return {std::move(result), std::nullopt};
+}
+
+// A defined name in scope on a sheet: the sheet's own, else the workbook's (letter case
+// ignored).
+const DefinedName* find_name(const State& state, std::u16string_view name, SheetRef on) {
+    if (on.workbook >= state.workbooks.size()) return nullptr;
+    const DefinedName* found = nullptr;
+    for (const DefinedName& defined : state.workbooks[on.workbook]->names) {
+        if (to_upper(defined.name) != to_upper(name)) continue;
+        if (defined.sheet == on.sheet) return &defined;
+        if (!defined.sheet) found = &defined;
+    }
+    return found;
+}
+
+// A defined name: what its definition gives, evaluated as a formula in this one (a reference
+// stays one; several areas are a Range of them), once per formula.
+[[gnu::noinline]] Operand name_value(const Context& ctx, const Node& node) {
+    const State& s = *ctx.state;
+    std::optional<SheetRef> on = s.active;
+    if (node.ref.sheet && on) {
+        on = s.find_sheet(on->workbook, *node.ref.sheet);
+        if (!on) return {xl(xlerr::ref), std::nullopt};  // as a reference to that sheet
+    }
+    const DefinedName* defined = on ? find_name(s, node.name, *on) : nullptr;
+    if (!defined) return cannot_compute(ctx, "unknown name " + utf8(node.name));
+    auto [known, fresh] = ctx.names->try_emplace(defined);
+    if (!fresh) {
+        if (known->second) return *known->second;
+        return cannot_compute(ctx, "the name " + utf8(node.name) + " refers to itself");
+    }
+    if (ctx.name_depth >= name_depth_limit) {
+        ctx.names->erase(defined);
+        return cannot_compute(ctx, "names nested more than " + std::to_string(name_depth_limit) +
+                                       " deep at " + utf8(node.name));
+    }
+    // Parentheses make a list of areas one union: "S!$A$1:$A$2,S!$C$1".
+    const std::u16string text = u"(" + defined->refers_to + u")";
+    Parser parser(text, s.max_rows, s.max_columns);
+    Operand value{xl(xlerr::ref), std::nullopt};
+    try {
+        const Node root = parser.formula();
+        value = evaluate(Context{ctx.state, ctx.resolver, ctx.names, ctx.name_depth + 1}, root);
+    } catch (const ParseError& e) {
+        if (ctx.resolver)
+            note(*ctx.state, "the name " + utf8(node.name) +
+                                 " refers to what cannot be read: " + e.message + " (gives #REF!)");
+    }
+    (*ctx.names)[defined] = value;
+    return value;
 }
 
 // A union of references on one sheet; anything else in it makes it #VALUE!. Kept out of
@@ -1091,7 +1359,7 @@ Operand evaluate(const Context& ctx, const Node& node) {
         case NodeType::Missing:
             return {Value::missing(), std::nullopt};
         case NodeType::Name:
-            return {xl(xlerr::name), std::nullopt};
+            return name_value(ctx, node);
         case NodeType::Reference: {
             auto area = resolve(ctx, node.ref);
             if (!area) return {xl(xlerr::ref), std::nullopt};
@@ -1136,7 +1404,8 @@ Value evaluate_for_application(const std::shared_ptr<State>& state, std::u16stri
         return xl(xlerr::value);
     }
     if (parser.literal_too_long) return xl(xlerr::value);
-    const Context ctx{state, nullptr};
+    NameValues names;
+    const Context ctx{state, nullptr, &names};
     Operand result = evaluate(ctx, root);
     if (result.area) return Value::object(make_range(state, *result.area));
     return std::move(result.value);
@@ -1154,7 +1423,8 @@ Value evaluate_for_cell(const std::shared_ptr<State>& state, std::u16string_view
         fail(hr::invalid_arg, e.message);
     }
     if (parser.literal_too_long) return xl(xlerr::value);
-    const Context ctx{state, &resolver};
+    NameValues names;
+    const Context ctx{state, &resolver, &names};
     return deref(ctx, evaluate(ctx, root));
 }
 
@@ -1172,6 +1442,27 @@ std::optional<Rect> parse_address(std::u16string_view text, std::uint32_t max_ro
     auto ref = parser.reference_only();
     if (!ref || ref->sheet) return std::nullopt;
     return ref->rect;
+}
+
+std::vector<Area> name_areas(const std::shared_ptr<State>& state, std::u16string_view name,
+                             SheetRef on) {
+    const std::optional<SheetRef> active = std::exchange(state->active, on);
+    Node node;
+    node.type = NodeType::Name;
+    node.name = name;
+    NameValues names;
+    Operand result;
+    try {
+        result = evaluate(Context{state, nullptr, &names}, node);
+    } catch (...) {
+        state->active = active;
+        throw;
+    }
+    state->active = active;
+    if (result.area) return {*result.area};
+    if (result.value.is_object() && result.value.object_value())
+        return areas_of(result.value.object_value().get());
+    return {};
 }
 
 std::optional<Area> parse_reference(const State& state, std::u16string_view text) {
@@ -1240,18 +1531,28 @@ void settle_cell(State& state, SheetRef sheet, std::uint64_t key) {
     rc.computing.push_back(id);
     const std::optional<SheetRef> active = state.active;
     state.active = sheet;
+    std::vector<std::string> outer = std::exchange(rc.cannot_compute, {});
     Value result;
     try {
         result = evaluate_for_cell(state.shared_from_this(), formula, rc.resolver);
     } catch (const Failure& e) {
-        const bool parse = e.hresult() == hr::invalid_arg;
-        note(state, std::string(parse ? "the formula does not parse: " : "cannot evaluate: ") +
-                        e.what() + (parse ? " (gives #NAME?)" : " (gives #VALUE!)"));
-        result = xl(parse ? xlerr::name : xlerr::value);
+        if (e.hresult() == hr::invalid_arg) {
+            rc.cannot_compute.push_back(std::string("the formula does not parse: ") + e.what());
+            result = xl(xlerr::name);
+        } else {
+            note(state, std::string("cannot evaluate: ") + e.what() + " (gives #VALUE!)");
+            result = xl(xlerr::value);
+        }
     } catch (const std::exception& e) {
         note(state, std::string("cannot evaluate: ") + e.what() + " (gives #VALUE!)");
         result = xl(xlerr::value);
     }
+    // What could not be computed makes the cell keep the value its file saved, if any.
+    const std::vector<std::string> missing = std::exchange(rc.cannot_compute, std::move(outer));
+    const bool saved = !cell->value.is_empty();
+    for (const std::string& what : missing)
+        note(state, what + (saved ? " (keeps the value the file saved)" : " (gives #NAME?)"));
+    if (saved && !missing.empty()) result = cell->value;
     state.active = active;
     rc.computing.pop_back();
     rc.status[id] = Recalculation::Status::Done;

@@ -10,14 +10,14 @@
 #include <string_view>
 #include <vector>
 
-#include "standin/profile.h"
 #include "standin/model.h"
+#include "standin/profile.h"
 
 namespace tb::standin {
 
 // Application.Evaluate: a formula of more than 255 characters, a text literal of more than
-// 255, and a formula that does not parse give #VALUE!; unknown names give #NAME?. A reference
-// result comes back as a Range object, as Excel gives it.
+// 255, and a formula that does not parse give #VALUE!; unknown functions and names give #NAME?. A
+// reference result comes back as a Range object, as Excel gives it.
 Value evaluate_for_application(const std::shared_ptr<State>& state, std::u16string_view formula);
 
 // A formula as a cell would hold it (up to 8,192 characters): one that does not parse, or is
@@ -32,6 +32,11 @@ std::vector<std::u16string_view> builtin_names();
 // A plain address ("A1", "$A$1:$C$3", "A:C", "1:3") within a grid, or nothing.
 std::optional<Rect> parse_address(std::u16string_view text, std::uint32_t max_rows,
                                   std::uint32_t max_columns);
+
+// The areas a defined name refers to, seen from a sheet (the sheet's own names first, then the
+// workbook's); none when there is no such name or it refers to no reference.
+std::vector<Area> name_areas(const std::shared_ptr<State>& state, std::u16string_view name,
+                             SheetRef on);
 
 // A reference, optionally with its sheet ("Sheet2!A1:B2", "'My Sheet'!A1"), resolved against
 // the active sheet's workbook; nothing when the text is no reference or names no sheet there.

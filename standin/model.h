@@ -114,6 +114,9 @@ struct Recalculation {
     std::vector<CellId> computing;                    // the cells being evaluated, outermost first
     std::unordered_set<CellId, CellIdHash> circular;  // cells on a cycle; their result is 0
     std::vector<std::string> problems;
+    // What the formula cell being evaluated could not compute (unsupported functions, unknown
+    // names), noted when it is done.
+    std::vector<std::string> cannot_compute;
 };
 
 struct State : std::enable_shared_from_this<State> {

@@ -428,9 +428,14 @@ Value WorksheetObject::invoke(std::u16string_view member, InvokeKind, std::span<
         s.enter(Op::WorksheetRange);
         expect_args(args, 1);
         if (args.empty() || !args[0].is_string()) fail(hr::type_mismatch, "address expected");
-        auto rect = parse_address(args[0].string_value(), s.max_rows, s.max_columns);
-        if (!rect) fail(hr::exception, "not an address");
-        return Value::object(make_range(shared(), Area{sheet_, *rect}));
+        const std::u16string& text = args[0].string_value();
+        if (auto rect = parse_address(text, s.max_rows, s.max_columns))
+            return Value::object(make_range(shared(), Area{sheet_, *rect}));
+        // A defined name, as long as it refers to cells of this sheet.
+        std::vector<Area> areas = name_areas(shared(), text, sheet_);
+        if (areas.empty() || !(areas.front().sheet == sheet_))
+            fail(hr::exception, "neither an address nor a name of this sheet's cells");
+        return Value::object(make_range(shared(), std::move(areas)));
     }
     unknown_member(member);
 }

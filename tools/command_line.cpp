@@ -113,15 +113,17 @@ std::string help(const std::string& program) {
            "Evaluates TEXTBRAID formulas with a stand-in Excel that has the add-in loaded.\n"
            "\n"
            "  eval      Evaluates each FORMULA in order (US syntax, the leading = optional), one\n"
-           "            result each. With -, reads the formulas from standard input, one per line\n"
-           "            (blank lines skipped). Without --workbook a new blank workbook is open, "
-           "as\n"
-           "            when Excel starts.\n"
+           "            output line each, one that does not parse included (#NAME?). With -,\n"
+           "            reads the formulas from standard input, one per line (blank lines and a\n"
+           "            leading byte-order mark skipped). Without --workbook a new blank workbook\n"
+           "            is open, as when Excel starts.\n"
            "  calc      Evaluates every formula cell of the workbook that calls TEXTBRAID, sheet "
            "by\n"
            "            sheet and row by row, and prints SHEET!CELL<TAB>RESULT. With -, reads the\n"
            "            workbook from standard input. A formula cell that another formula reads\n"
-           "            is evaluated first (once), whatever value the file saved for it.\n"
+           "            is evaluated first (once), whatever value the file saved for it; one\n"
+           "            the stand-in cannot compute (a function or name it does not know, a\n"
+           "            formula it cannot parse) keeps the value the file saved.\n"
            "\n"
            "  --workbook FILE.xlsx  open this workbook (eval)\n"
            "  --sheet NAME          the sheet plain references such as A1 refer to (default: the\n"
@@ -145,9 +147,11 @@ std::string help(const std::string& program) {
            "With --json, JSON Lines: one object per formula, on one line, in order:\n"
            "  {\"cell\": \"Sheet1!B2\", \"type\": \"text\", \"value\": \"a,b\", \"boxes\": []}\n"
            "  cell   calc only: the formula's cell\n"
+           "  index  eval only: the formula's position, from 1\n"
            "  type   text, number, boolean or error\n"
-           "  value  the exact text (a JSON string; numbers and booleans as JSON values; an error\n"
-           "         as its text, such as \"#N/A\")\n"
+           "  value  the exact text (a JSON string; booleans as JSON values; numbers as the\n"
+           "         shortest JSON number that reads back as the same double; an error as its\n"
+           "         text, such as \"#N/A\")\n"
            "  boxes  the message boxes the call showed: {\"title\", \"text\", \"style\"}, where "
            "style\n"
            "         is the box's Windows MessageBox style number (16: a stop icon and an OK\n"
@@ -156,25 +160,32 @@ std::string help(const std::string& program) {
            functions +
            "\n"
            "and TEXTBRAID through the add-in; the operators + - * / ^ % & = <> < > <= >= and the\n"
-           "union (A1:A2,C1:C2). Any other function gives #NAME? and a note on standard error.\n"
+           "union (A1:A2,C1:C2); the workbook's defined names (a sheet's own before the\n"
+           "workbook's). Any other function or name gives #NAME? and a note on standard error.\n"
+           "\n"
+           "Displayed text (use_formats TRUE, and results shown in General form) is what a wide\n"
+           "enough column shows: column widths are not read, so where Excel shows #### or fewer\n"
+           "digits of a General number in a narrow column, the stand-in shows the whole text.\n"
            "\n"
            "Exit status:\n"
            "  0  every formula was evaluated (a result that is an error value included)\n"
-           "  1  some formulas or cells could not be evaluated: an unsupported function, a cell\n"
-           "     formula that does not parse, a circular reference, a chain of more than 128\n"
-           "     formula cells each waiting for the next. Each gets one line on standard\n"
-           "     error naming it and why, its result is the error Excel would show, and the\n"
-           "     other formulas go on.\n"
+           "  1  some formulas or cells could not be evaluated: an unsupported function, an\n"
+           "     unknown name, a cell formula that does not parse, a circular reference, a chain\n"
+           "     of more than 128 formula cells each waiting for the next. Each gets one line\n"
+           "     on standard error naming it and why, its result is the error Excel would show\n"
+           "     (or the value the file saved), and the other formulas go on.\n"
            "  2  a bad command line, an unreadable or invalid workbook (two sheets of one name,\n"
            "     a sheet without a name), an unknown sheet, or an eval formula that does not\n"
-           "     parse\n";
+           "     parse (its line says #NAME?, standard error says \"formula N does not parse\"\n"
+           "     and why, and the other formulas go on)\n";
 }
 
 std::vector<std::string> formulas_of(const Options& options, std::istream& in) {
     if (options.formulas.size() != 1 || options.formulas[0] != "-") return options.formulas;
     std::vector<std::string> formulas;
     std::string line;
-    while (std::getline(in, line)) {
+    for (bool first = true; std::getline(in, line); first = false) {
+        if (first && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);  // a byte-order mark
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.find_first_not_of(" \t") == std::string::npos) continue;
         formulas.push_back(line);

@@ -49,7 +49,7 @@ std::string usage_hint(const std::string& program);
 std::string version_line(const std::string& program);
 
 // The formulas of an eval: as given, or one per line of `in` (blank lines skipped, a
-// carriage return before the line feed dropped).
+// carriage return before the line feed and a byte-order mark before the first line dropped).
 std::vector<std::string> formulas_of(const Options& options, std::istream& in);
 
 // The workbook named on the command line, or read from `in` for "-"; fails with a message

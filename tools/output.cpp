@@ -1,6 +1,8 @@
 #include "tools/output.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "standin/model.h"
@@ -42,6 +44,14 @@ const char* type_name(const Value& result) {
     }
 }
 
+// The shortest decimal form that reads back as exactly the same double.
+std::string json_number(double d) {
+    if (!std::isfinite(d)) return json_string(u"#NUM!");
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, d);
+    return ec == std::errc() ? std::string(text, end) : json_string(u"#NUM!");
+}
+
 std::string json_value(const Value& result) {
     switch (result.kind()) {
         case Kind::Boolean:
@@ -51,7 +61,7 @@ std::string json_value(const Value& result) {
         case Kind::Error:
             return json_string(shown_text(result));
         default:
-            if (result.is_numeric()) return utf8(standin::general_text(result.to_number()));
+            if (result.is_numeric()) return json_number(result.to_number());
             return json_string(u"#VALUE!");
     }
 }
@@ -129,10 +139,11 @@ std::string json_string(std::u16string_view text) {
 }
 
 void print(std::ostream& out, std::ostream& err, const Outcome& outcome, bool json,
-           const std::optional<std::u16string>& cell) {
+           const std::optional<std::u16string>& cell, std::optional<std::size_t> index) {
     if (json) {
         out << "{";
         if (cell) out << "\"cell\": " << json_string(*cell) << ", ";
+        if (index) out << "\"index\": " << *index << ", ";
         out << "\"type\": \"" << type_name(outcome.result)
             << "\", \"value\": " << json_value(outcome.result) << ", \"boxes\": [";
         for (std::size_t i = 0; i < outcome.boxes.size(); ++i) {

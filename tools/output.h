@@ -31,9 +31,11 @@ std::u16string shown_text(const Value& result);
 
 // Plain: "[cell<TAB>]shown text" on out, the text with tab, line feed, carriage return and
 // backslash escaped (\t \n \r \\), each box as "[TITLE] text" on err.
-// JSON: {"cell": …, "type": "text"|"error"|"number"|"boolean", "value": …, "boxes": [...]}.
+// JSON: {"cell": …, "index": …, "type": "text"|"error"|"number"|"boolean", "value": …,
+// "boxes": [...]}, a number as the shortest text that reads back as the same double.
 void print(std::ostream& out, std::ostream& err, const Outcome& outcome, bool json,
-           const std::optional<std::u16string>& cell);
+           const std::optional<std::u16string>& cell,
+           std::optional<std::size_t> index = std::nullopt);
 
 std::string json_string(std::u16string_view text);
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/host/connection.h"
@@ -13,6 +14,7 @@
 #include "standin/excel.h"
 #include "tools/command_line.h"
 #include "tools/output.h"
+#include "tools/session.h"
 
 namespace {
 
@@ -22,104 +24,46 @@ using tools::UsageError;
 
 // The add-in as Excel holds it: connected to the stand-in's Application on this thread, with
 // the worksheet function's help boxes recorded instead of shown.
-class AddinSession {
+class Addin {
   public:
-    AddinSession(standin::Excel& excel, bool connect)
-        : excel_(excel),
-          function_(
+    Addin(standin::Excel& excel, bool connect)
+        : function_(
               [this](const std::u16string& text, const std::u16string& title, std::uint32_t style) {
                   boxes_.push_back({text, title, style});
               }) {
         if (connect) {
             OnConnection(excel.application(), [] { return std::make_shared<CExcelEvents>(); });
         }
-        // Formula cells are evaluated once for the whole run, TEXTBRAID through the add-in.
-        excel_.begin_recalculation(
-            [this](std::u16string_view name, std::span<const Value> args, Value& result) {
-                if (!iequals(name, u"TEXTBRAID")) return false;
-                result = function_(args);
-                return true;
-            });
     }
-    ~AddinSession() {
-        excel_.end_recalculation();
-        OnDisconnection();
-    }
-    AddinSession(const AddinSession&) = delete;
-    AddinSession& operator=(const AddinSession&) = delete;
+    ~Addin() { OnDisconnection(); }
+    Addin(const Addin&) = delete;
+    Addin& operator=(const Addin&) = delete;
 
-    tools::Outcome evaluate(std::u16string_view formula) {
-        boxes_.clear();
-        tools::Outcome outcome;
-        outcome.result = excel_.evaluate(formula);
-        outcome.boxes = std::move(boxes_);
-        return outcome;
+    // TEXTBRAID through the add-in; no other function.
+    standin::FunctionResolver resolver() {
+        return [this](std::u16string_view name, std::span<const Value> args, Value& result) {
+            if (!iequals(name, u"TEXTBRAID")) return false;
+            result = function_(args);
+            return true;
+        };
     }
-    tools::Outcome cell(std::size_t sheet, std::uint32_t row, std::uint32_t column) {
-        boxes_.clear();
-        tools::Outcome outcome;
-        outcome.result = excel_.cell_value(0, sheet, row, column);
-        outcome.boxes = std::move(boxes_);
-        return outcome;
-    }
-    // Prints what could not be evaluated since the last call; true when there was anything.
-    bool report_problems() {
-        const std::vector<std::string> problems = excel_.take_problems();
-        tools::print_problems(std::cerr, "textbraid", problems);
-        return !problems.empty();
-    }
+    std::vector<tools::BoxShown> take_boxes() { return std::exchange(boxes_, {}); }
 
   private:
-    standin::Excel& excel_;
     std::vector<tools::BoxShown> boxes_;
     TEXTBRAID function_;
 };
 
-int run_eval(const Options& options) {
+int run(const Options& options) {
+    tools::Input input = tools::read_input(options, std::cin);
     standin::Excel excel(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
-    if (options.workbook) {
-        standin::WorkbookData book = tools::read_workbook(options, std::cin);
-        const std::size_t sheet = options.sheet ? tools::sheet_index(book, *options.sheet) : 0;
-        excel.open(std::move(book));
-        excel.set_active_sheet(0, sheet);
-    } else {
-        excel.add_new_workbook();  // Excel starts with a new blank workbook
-    }
-    const std::vector<std::string> formulas = tools::formulas_of(options, std::cin);
-    AddinSession session(excel, !options.disconnected);
-    int status = tools::kEvaluated;
-    for (std::size_t i = 0; i < formulas.size(); ++i) {
-        try {
-            const tools::Outcome outcome = session.evaluate(utf16(formulas[i]));
-            tools::print(std::cout, std::cerr, outcome, options.json, std::nullopt);
-        } catch (const Failure& e) {
-            std::cerr << "textbraid: "
-                      << (formulas.size() > 1 ? "formula " + std::to_string(i + 1)
-                                              : std::string("the formula"))
-                      << " does not parse: " << e.what() << "\n";
-            status = tools::kBadInput;
-        }
-        if (session.report_problems() && status == tools::kEvaluated) status = tools::kSomeFailed;
-    }
-    return status;
-}
-
-int run_calc(const Options& options) {
-    standin::Excel excel;
-    excel.open(tools::read_workbook(options, std::cin));
-    AddinSession session(excel, true);
-    int status = tools::kEvaluated;
-    // Formula cells in sheet order, then row by row.
-    const standin::WorkbookData& book = excel.workbook(0);
-    for (std::size_t s = 0; s < book.sheets.size(); ++s) {
-        for (const tools::FormulaCell& cell : tools::textbraid_cells(book.sheets[s])) {
-            const tools::Outcome outcome = session.cell(s, cell.row, cell.column);
-            tools::print(std::cout, std::cerr, outcome, options.json,
-                         tools::cell_name(book.sheets[s].name, cell.row, cell.column));
-            if (session.report_problems()) status = tools::kSomeFailed;
-        }
-    }
-    return status;
+    tools::open_input(excel, input);
+    Addin addin(excel, !options.disconnected);
+    tools::Session session(
+        excel, "textbraid", addin.resolver(), [&addin] { return addin.take_boxes(); }, std::cout,
+        std::cerr);
+    return options.command == "eval" ? session.eval(input.formulas, options.json)
+                                     : session.calc(options.json);
 }
 
 }  // namespace
@@ -136,7 +80,7 @@ int main(int argc, char** argv) {
             std::cout << tools::version_line("textbraid") << "\n";
             return tools::kEvaluated;
         }
-        return options.command == "eval" ? run_eval(options) : run_calc(options);
+        return run(options);
     } catch (const UsageError& e) {
         std::cerr << "textbraid: " << e.what() << "\n" << tools::usage_hint("textbraid") << "\n";
         return tools::kBadInput;

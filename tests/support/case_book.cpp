@@ -1,6 +1,7 @@
 #include "tests/support/case_book.h"
 
 #include <cctype>
+#include <string>
 
 namespace tb::testing {
 
@@ -36,9 +37,30 @@ standin::WorkbookData case_book() {
     sheet.set(9, 12, Value::xl_error(2050));
     sheet.set_formula(10, 12, u"TEXTBRAID(\",\",TRUE,FALSE,L11)");
     sheet.set_formula(11, 12, u"TEXTBRAID(\",\",TRUE,FALSE,L10)");
+    // Formula cells of functions the stand-in does not know: a saved value kept, or none.
+    sheet.set(12, 12, Value::string(u"saved"));
+    sheet.set_formula(12, 12, u"VLOOKUP(\"x\",A1:B3,2)");
+    sheet.set_formula(13, 12, u"_xlfn.XLOOKUP(1,A1:A2,B1:B2)");
+    sheet.set(14, 12, Value::string(u"old"));
+    sheet.set_formula(14, 12, u"UPPER(\"new\")");
+    // A chain of formula cells: N21 reads N20, N22 reads N21, … N150 reads N149.
+    sheet.set(20, 14, Value::string(u"x"));
+    for (std::uint32_t row = 21; row <= 150; ++row)
+        sheet.set_formula(row, 14, u"CONCATENATE(N" + utf16(std::to_string(row - 1)) + u")");
     standin::SheetData& other = book.sheets.emplace_back();
     other.name = u"Sheet2";
     other.set(1, 1, Value::string(u"other"));
+    standin::SheetData& third = book.sheets.emplace_back();
+    third.name = u"Sheet3";
+    third.set_formula(1, 1, u"TEXTBRAID(\"+\",TRUE,FALSE,Local,Sheet2!A1)");
+    book.names = {
+        {u"Items", std::nullopt, u"Sheet1!$E$1:$E$2"},
+        {u"Blocks", std::nullopt, u"Sheet1!$E$1:$E$2,Sheet1!$F$1:$F$2"},
+        {u"Local", std::nullopt, u"Sheet1!$C$1"},
+        {u"local", 0, u"Sheet1!$A$1"},
+        {u"Twice", 1, u"Sheet2!$A$1&Sheet2!$A$1"},
+        {u"Loop", std::nullopt, u"Loop&\"x\""},
+    };
     return book;
 }
 
@@ -116,6 +138,24 @@ std::vector<FormulaCase> formula_cases() {
          u"tl-bl-45293-tr"},
         {"union, whole columns cut", u"TEXTBRAID(\",\", TRUE, FALSE, (F:F,E:E))", u"tr,br,tl,bl"},
         {"union with error cell", u"TEXTBRAID(\",\", TRUE, FALSE, (E1,A3))", u"#N/A"},
+        // Defined names; functions the stand-in computes or keeps the saved value of.
+        {"defined name", u"TEXTBRAID(\"-\", TRUE, FALSE, items)", u"tl-bl"},
+        {"defined name of several areas", u"TEXTBRAID(\"-\", TRUE, FALSE, Blocks)", u"tl-bl-tr-br"},
+        {"a sheet's own name first, on its sheet",
+         u"TEXTBRAID(\"-\", TRUE, FALSE, Local, Sheet3!A1&\"\", E1)", u"a-b+other-tl"},
+        {"a name of another sheet", u"TEXTBRAID(\"-\", TRUE, FALSE, Sheet2!Twice, E1)",
+         u"otherother-tl"},
+        {"another sheet's name unseen", u"TEXTBRAID(\"-\", TRUE, FALSE, Twice)", u"#NAME?"},
+        {"unknown name", u"TEXTBRAID(\"-\", TRUE, FALSE, E1, tru)", u"#NAME?"},
+        {"name refers to itself", u"TEXTBRAID(\"-\", TRUE, FALSE, Loop)", u"#NAME?"},
+        {"line-break delimiter", u"TEXTBRAID(CHAR(10), TRUE, FALSE, E1:F1)", u"tl\ntr"},
+        {"text functions", u"TEXTBRAID(\"-\", TRUE, FALSE, PROPER(\"ab cd\"), MID(E1, 2, 1))",
+         u"Ab Cd-l"},
+        {"saved value kept", u"TEXTBRAID(\",\", FALSE, FALSE, L12, \"z\")", u"saved,z"},
+        {"no saved value to keep", u"TEXTBRAID(\",\", FALSE, FALSE, L13)", u"#NAME?"},
+        {"saved value recomputed", u"TEXTBRAID(\",\", FALSE, FALSE, L14)", u"NEW"},
+        {"chain of 128 formula cells", u"TEXTBRAID(\",\", TRUE, FALSE, N148)", u"x"},
+        {"chain of 129 formula cells", u"TEXTBRAID(\",\", TRUE, FALSE, N149)", u"#VALUE!"},
     };
 }
 

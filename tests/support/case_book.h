@@ -28,7 +28,13 @@ struct FormulaCase {
 //          H1:H5 empty, J1 1234.5 "#,##0.00"  J2 0.25 "0%"  J3 -3 "#,##0;(#,##0)"
 //          L6 =UPPER("c")  L7 =TEXTBRAID("|",TRUE,FALSE,L6,"end") (no saved results)
 //          L8 #SPILL!  L9 #CALC!  L10 and L11: TEXTBRAID of each other (a cycle)
+//          L12 =VLOOKUP(…) saved as "saved"  L13 =XLOOKUP(…) saved without a value
+//          L14 =UPPER("new") saved as "old"
+//          N20 "x", N21:N150 each =CONCATENATE of the cell above
 // Sheet2:  A1 "other"
+// Sheet3:  A1 =TEXTBRAID("+",TRUE,FALSE,Local,Sheet2!A1)
+// Names:   Items E1:E2, Blocks E1:E2,F1:F2, Local C1 and (Sheet1's own) A1, Twice (Sheet2's
+//          own) Sheet2!A1&Sheet2!A1, Loop (refers to itself)
 standin::WorkbookData case_book();
 
 std::vector<FormulaCase> formula_cases();

@@ -70,7 +70,24 @@ TEST(Formula, GivesExcelsValue) {
         {"LEN((A1:A2))", "arr2x1{num:1,num:1}"}, {"{1,2;3,4}", "arr2x2{num:1,num:2,num:3,num:4}"},
         {R"({"a",TRUE;-1.5,#N/A})", "arr2x2{str:a,bool:TRUE,num:-1.5,err:#N/A}"}, {"XFD1", "empty"},
         {"XFE1", "err:#NAME?"}, {"A1048577", "err:#NAME?"}, {"LOG10", "empty"},
-        {"LOG10(100)", "err:#NAME?"},
+        {"LOG10(100)", "err:#NAME?"}, {"CHAR(65.9)&CHAR(128)&CHAR(255)", "str:A€ÿ"},
+        {"CHAR(0)", "err:#VALUE!"}, {"CHAR(256)", "err:#VALUE!"}, {"UNICHAR(128512)", "str:😀"},
+        {"_xlfn.UNICHAR(55296)", "err:#N/A"}, {"UNICHAR(0)", "err:#VALUE!"},
+        {"UNICHAR(1114112)", "err:#VALUE!"}, {R"(LEFT("abc")&RIGHT("abc"))", "str:ac"},
+        {R"(LEFT("abc",5))", "str:abc"}, {R"(LEFT("abc",-1))", "err:#VALUE!"},
+        {"RIGHT(1234.5,3)", "str:4.5"}, {R"(RIGHT("abc",0))", "str:"},
+        {R"(MID("abcdef",2,3))", "str:bcd"}, {R"(MID("abc",4,1))", "str:"},
+        {R"(MID("abc",3,9))", "str:c"}, {R"(MID("abc",0,1))", "err:#VALUE!"},
+        {R"(MID("abc",1,-1))", "err:#VALUE!"}, {R"(PROPER("76budGET o'neil ÉTÉ"))", "str:76Budget O'Neil Été"},
+        {R"(LOWER("ÀÉΣĀŸ"))", "str:àéσāÿ"}, {R"(TRIM("  a   b  "))", "str:a b"},
+        {R"(SUBSTITUTE("a-b-c","-","+"))", "str:a+b+c"}, {R"(SUBSTITUTE("a-b-c","-","+",2))", "str:a-b+c"},
+        {R"(SUBSTITUTE("aAa","a","bb"))", "str:bbAbb"}, {R"(SUBSTITUTE("abc","","x"))", "str:abc"},
+        {R"(SUBSTITUTE("abc","c","x",2))", "str:abc"}, {R"(SUBSTITUTE("a","a","b",0))", "err:#VALUE!"},
+        {R"(IFERROR(1/0,"x"))", "str:x"}, {R"(IFERROR(1,"x"))", "num:1"}, {"IFERROR(NA(),)", "num:0"},
+        {R"(IFERROR({1,#N/A},"x"))", "arr1x2{num:1,str:x}"}, {"SUM(Pair)", "num:3"},
+        {"pair", "arr2x1{num:1,num:2}"}, {"Half*4", "num:2"}, {"Half+Half", "num:1"}, {R"(TEXT(NA(),"0"))", "err:#N/A"}, {R"(RIGHT("ab",5))", "str:ab"}, {"Broken", "err:#REF!"},
+        {"Sheet2!Here&Sheet1!Pair", "arr2x1{str:s21,str:s22}"}, {"Here", "err:#NAME?"},
+        {"SUM(Two)", "num:1"}, {"Nope!Pair", "err:#REF!"},
         // clang-format on
     };
     for (const Case& c : cases)
@@ -126,6 +143,13 @@ TEST(FormulaLimits, NestingChainsAndLengths) {
     EXPECT_EQ(describe(excel.evaluate(len_of(256, u'x'))), "err:#VALUE!");
     EXPECT_EQ(describe(excel.evaluate(len_of(510, u'"'))), "num:255");
     EXPECT_THROW(excel.evaluate(u"1+" + std::u16string(8191, u'1')), Failure);
+    // Names refer to names 64 deep at most: Link0 refers to Link1, … Link69 to Link70 = 1.
+    excel.add_new_workbook();
+    for (int i = 0; i <= 70; ++i)
+        excel.workbook(0).names.push_back({u"Link" + utf16(std::to_string(i)), std::nullopt,
+                                           i < 70 ? u"Link" + utf16(std::to_string(i + 1)) : u"1"});
+    EXPECT_EQ(describe(excel.evaluate(u"Link7+Link8")), "num:2");
+    EXPECT_EQ(describe(excel.evaluate(u"Link6&Link7")), "err:#NAME?");
 }
 
 TEST(FormulaApplication, ReferencesComeBackAsRanges) {

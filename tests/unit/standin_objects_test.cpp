@@ -97,6 +97,30 @@ TEST_P(Objects, IntersectGivesTheCommonRangeOrNoObject) {
               hr::bad_param_count);
 }
 
+// A defined name answers Evaluate and Range as Excel's do: its areas; Worksheet.Range only for
+// cells of its own sheet, and a sheet's own name only there.
+TEST_P(Objects, NamesAnswerAsRanges) {
+    ObjectRef app = excel.application();
+    auto evaluate = [&](const char16_t* text) {
+        const Value arg = Value::string(text);
+        return call(app, u"Evaluate", std::span<const Value>(&arg, 1)).object_value();
+    };
+    ObjectRef second =
+        obj(obj(obj(app, u"Workbooks"), u"Item", {Value::integer(1)}), u"Worksheets");
+    second = obj(second, u"Item", {Value::integer(2)});
+    EXPECT_EQ(address(evaluate(u"Two")), "str:$A$1,$B$1");
+    EXPECT_EQ(describe(prop(obj(evaluate(u"Two"), u"Areas"), u"Count")), "num:2");
+    EXPECT_EQ(address(evaluate(u"=Sheet2!Here")), "str:$A$1");
+    EXPECT_EQ(address(obj(first_sheet(), u"Range", {Value::string(u"pair")})), "str:$A$1:$A$2");
+    EXPECT_EQ(address(obj(second, u"Range", {Value::string(u"Here")})), "str:$A$1");
+    EXPECT_EQ(failure_of([&] { prop(first_sheet(), u"Range", {Value::string(u"Here")}); }),
+              hr::exception);
+    EXPECT_EQ(failure_of([&] { prop(second, u"Range", {Value::string(u"Pair")}); }), hr::exception);
+    EXPECT_EQ(address(excel.range(u"Two")), "str:$A$1,$B$1");
+    EXPECT_EQ(failure_of([&] { excel.range(u"Half"); }), hr::invalid_arg);
+    EXPECT_EQ(excel.live_objects(), 2) << "only the Application and the second sheet";
+}
+
 // Cells(r, c) counts from the top-left cell of the range, may leave the range but not the grid.
 TEST_P(Objects, CellsAddressesRelativeToTheTopLeft) {
     ObjectRef b2 = excel.range(u"B2:C3");
@@ -130,6 +154,11 @@ TEST_P(Objects, CellsAddressesRelativeToTheTopLeft) {
     // Cells of a Rows or Columns collection are the cells again.
     ObjectRef rows_cells = obj(obj(excel.range(u"B:C"), u"Rows"), u"Cells");
     EXPECT_EQ(prop(rows_cells, u"Count").to_number(), 2 * last_row);
+    // 2,048 whole columns of the large grid: 2^31 cells, one more than Count can give.
+    if (modern()) {
+        EXPECT_EQ(failure_of([&] { prop(excel.range(u"A:BZT"), u"Count"); }), hr::overflow);
+        EXPECT_EQ(prop(excel.range(u"A:BZS"), u"Count").to_number(), 2147483648.0 - last_row);
+    }
 }
 
 // Value gives date- and currency-formatted numbers as dates and currency, Value2 as doubles;
@@ -182,8 +211,9 @@ TEST_P(Objects, TextIsTheDisplayedTextOrNullWhenCellsDiffer) {
         const char* ref;
         const char* text;
     } table[] = {
-        {"B1", "str:b"},         {"C3", "str:TRUE"},  {"D4", "str:#N/A"}, {"Z100", "str:"},
-        {"A20:B20", "str:same"}, {"A20:C20", "null"}, {"X:Y", "str:"},    {"A:A", "null"},
+        {"B1", "str:b"},  {"C3", "str:TRUE"},      {"D4", "str:#N/A"},
+        {"Z100", "str:"}, {"A20:B20", "str:same"}, {"A20:C20", "null"},
+        {"X:Y", "str:"},  {"A:A", "null"},         {"A20:Z20", "null"},
     };
     for (const auto& r : table)
         EXPECT_EQ(describe(prop(excel.range(utf16(r.ref)), u"Text")), r.text) << r.ref;

@@ -44,9 +44,16 @@ inline std::string describe(const Value& v) {
 }
 
 // Book1: Sheet1 with A1 = 1, A2 = 2, B1 = "b", C3 = TRUE, D4 = #N/A; Sheet2 with A1 = "s2";
-// "My Sheet" with A1 = "my".
+// "My Sheet" with A1 = "my". Names: Pair A1:A2, Two A1 and B1, Half =1/2, Here (Sheet2's own)
+// Sheet2!A1, Broken (to another workbook).
 inline void open_sample(Excel& excel) {
-    WorkbookData book{u"Book1", {{u"Sheet1", {}}, {u"Sheet2", {}}, {u"My Sheet", {}}}, {}};
+    WorkbookData book{u"Book1",
+                      {{u"Sheet1", {}}, {u"Sheet2", {}}, {u"My Sheet", {}}},
+                      {{u"Pair", std::nullopt, u"Sheet1!$A$1:$A$2"},
+                       {u"Two", std::nullopt, u"Sheet1!$A$1,Sheet1!$B$1"},
+                       {u"Half", std::nullopt, u"1/2"},
+                       {u"Here", 1, u"Sheet2!$A$1"},
+                       {u"Broken", std::nullopt, u"[1]Sheet1!$A$1"}}};
     book.sheets[0].set(1, 1, Value::number(1));
     book.sheets[0].set(2, 1, Value::number(2));
     book.sheets[0].set(1, 2, Value::string(u"b"));

@@ -22,9 +22,9 @@
 
 #include "server/com/bridge.h"
 #include "standin/excel.h"
-#include "standin/xlsx/xlsx_reader.h"
 #include "tools/command_line.h"
 #include "tools/output.h"
+#include "tools/session.h"
 #include "tools/winexcel/addins.h"
 #include "tools/winexcel/box_capture.h"
 #include "tools/winexcel/standin_dispatch.h"
@@ -80,31 +80,13 @@ class Application {
 
     standin::Excel& excel() { return excel_; }
 
-    // Formula cells are evaluated once for the whole run, unknown functions on the add-ins.
-    void begin_recalculation() {
-        excel_.begin_recalculation(
-            [this](std::u16string_view name, std::span<const Value> args, Value& result) {
-                return host_->resolve(name, args, result);
-            });
+    // Functions the stand-in does not know, called on the Automation add-ins.
+    standin::FunctionResolver resolver() {
+        return [this](std::u16string_view name, std::span<const Value> args, Value& result) {
+            return host_->resolve(name, args, result);
+        };
     }
-    tools::Outcome evaluate(std::u16string_view formula) {
-        tools::Outcome outcome;
-        outcome.result = excel_.evaluate(formula);
-        outcome.boxes = boxes_.take();
-        return outcome;
-    }
-    tools::Outcome cell(std::size_t sheet, std::uint32_t row, std::uint32_t column) {
-        tools::Outcome outcome;
-        outcome.result = excel_.cell_value(0, sheet, row, column);
-        outcome.boxes = boxes_.take();
-        return outcome;
-    }
-    // Prints what could not be evaluated since the last call; true when there was anything.
-    bool report_problems() {
-        const std::vector<std::string> problems = excel_.take_problems();
-        tools::print_problems(std::cerr, "xlstandin", problems);
-        return !problems.empty();
-    }
+    std::vector<tools::BoxShown> take_boxes() { return boxes_.take(); }
 
     // Shuts the add-ins down; false when anything they were handed, or their servers, is
     // still alive afterwards.
@@ -142,61 +124,21 @@ class Application {
     std::optional<winexcel::AddinHost> host_;
 };
 
-int run_eval(const Options& options) {
+int run(const Options& options) {
     // The workbook and the formulas are read before anything starts, so bad ones end the run
     // quietly.
-    std::optional<standin::WorkbookData> book;
-    std::size_t sheet = 0;
-    if (options.workbook) {
-        book = tools::read_workbook(options, std::cin);
-        if (options.sheet) sheet = tools::sheet_index(*book, *options.sheet);
-    }
-    const std::vector<std::string> formulas = tools::formulas_of(options, std::cin);
+    tools::Input input = tools::read_input(options, std::cin);
     Application app(options.legacy ? standin::Profile::Legacy : standin::Profile::Modern);
     app.start(!options.disconnected);
-    if (book) {
-        app.excel().open(std::move(*book));
-        app.excel().set_active_sheet(0, sheet);
-    } else {
-        app.excel().add_new_workbook();  // Excel starts with a new workbook
-    }
+    tools::open_input(app.excel(), input);
     app.startup_complete();
-    app.begin_recalculation();
     int status = tools::kEvaluated;
-    for (std::size_t i = 0; i < formulas.size(); ++i) {
-        try {
-            const tools::Outcome outcome = app.evaluate(utf16(formulas[i]));
-            tools::print(std::cout, std::cerr, outcome, options.json, std::nullopt);
-        } catch (const tb::Failure& e) {
-            std::cerr << "xlstandin: "
-                      << (formulas.size() > 1 ? "formula " + std::to_string(i + 1)
-                                              : std::string("the formula"))
-                      << " does not parse: " << e.what() << "\n";
-            status = tools::kBadInput;
-        }
-        if (app.report_problems() && status == tools::kEvaluated) status = tools::kSomeFailed;
-    }
-    std::cout.flush();
-    return app.shutdown() ? status : kLeak;
-}
-
-int run_calc(const Options& options) {
-    standin::WorkbookData data = tools::read_workbook(options, std::cin);
-    Application app(standin::Profile::Modern);
-    app.start(true);
-    app.excel().open(std::move(data));
-    app.startup_complete();
-    app.begin_recalculation();
-    int status = tools::kEvaluated;
-    // Formula cells in sheet order, then row by row.
-    const standin::WorkbookData& book = app.excel().workbook(0);
-    for (std::size_t s = 0; s < book.sheets.size(); ++s) {
-        for (const tools::FormulaCell& cell : tools::textbraid_cells(book.sheets[s])) {
-            const tools::Outcome outcome = app.cell(s, cell.row, cell.column);
-            tools::print(std::cout, std::cerr, outcome, options.json,
-                         tools::cell_name(book.sheets[s].name, cell.row, cell.column));
-            if (app.report_problems()) status = tools::kSomeFailed;
-        }
+    {
+        tools::Session session(
+            app.excel(), "xlstandin", app.resolver(), [&app] { return app.take_boxes(); },
+            std::cout, std::cerr);
+        status = options.command == "eval" ? session.eval(input.formulas, options.json)
+                                           : session.calc(options.json);
     }
     std::cout.flush();
     return app.shutdown() ? status : kLeak;
@@ -226,7 +168,7 @@ int main() {
             std::cout << tools::version_line("xlstandin") << "\n";
             return tools::kEvaluated;
         }
-        return options.command == "eval" ? run_eval(options) : run_calc(options);
+        return run(options);
     } catch (const UsageError& e) {
         std::cerr << "xlstandin: " << e.what() << "\n" << tools::usage_hint("xlstandin") << "\n";
         return tools::kBadInput;
