@@ -185,5 +185,41 @@ TEST_P(Registration, RegistersEverythingAndUnregistersExactlyThat) {
     RegDeleteTreeW(HKEY_CLASSES_ROOT, office_key.c_str());
 }
 
+// With the other bitness registered beside this one (its platform key of the type library),
+// taking this one back keeps what both share, the ProgIDs and the type library; the last one to
+// go takes them with it and leaves the registry as it was.
+TEST_P(Registration, UnregisteringOneBitnessKeepsWhatTheOtherUses) {
+    const Mode& mode = GetParam();
+    auto exists = [&](const std::wstring& path) {
+        HKEY key = nullptr;
+        const bool found = RegOpenKeyExW(mode.hive, (L"Software\\Classes\\" + path).c_str(), 0,
+                                         KEY_READ, &key) == ERROR_SUCCESS;
+        if (found) RegCloseKey(key);
+        return found;
+    };
+    const std::wstring library = L"TypeLib\\" + guid_text(LIBID_kzTEXTBRAID) + L"\\1.0\\0\\";
+    const bool wide = sizeof(void*) == 8;
+    const std::wstring own = library + (wide ? L"win64" : L"win32");
+    const std::wstring other = library + (wide ? L"win32" : L"win64");
+    const Tree before = classes_tree();
+    ASSERT_EQ(regsvr32(mode.add), 0);
+    ASSERT_EQ(RegSetKeyValueW(mode.hive, (L"Software\\Classes\\" + other).c_str(), nullptr, REG_SZ,
+                              L"C:\\other.dll", 28),
+              ERROR_SUCCESS);
+    ASSERT_EQ(regsvr32(mode.remove), 0);
+    for (const auto& [path, kept] :
+         {std::pair{other, true},
+          {L"TypeLib\\" + guid_text(LIBID_kzTEXTBRAID) + L"\\1.0\\FLAGS", true},
+          {std::wstring(L"kzTEXTBRAID.TEXTBRAID\\CLSID"), true},
+          {std::wstring(L"kzTEXTBRAID.CExcelEvents"), true},
+          {own, false},
+          {L"CLSID\\" + guid_text(CLSID_TEXTBRAID), false},
+          {L"Interface\\" + guid_text(IID__ConnectExcel), false}})
+        EXPECT_EQ(exists(path), kept) << path;
+    ASSERT_EQ(RegDeleteKeyW(mode.hive, (L"Software\\Classes\\" + other).c_str()), ERROR_SUCCESS);
+    ASSERT_EQ(regsvr32(mode.remove), 0);
+    EXPECT_TRUE(classes_tree() == before) << "the last unregistration left keys behind";
+}
+
 }  // namespace
 }  // namespace tb::wine
