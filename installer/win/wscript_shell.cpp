@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "installer/win/com_util.h"
+#include "win/dispatch.h"
 
 namespace kzWin {
 
@@ -110,7 +112,7 @@ void ToVariant(const RegValue& value, VARIANT& target) {
             target.vt = VT_EMPTY;
             return;
         case RegValue::Kind::String:
-            target.bstrVal = UniqueBstr(ToWide(value.text())).release();
+            target.bstrVal = tb::win::bstr_copy(value.text()).release();
             if (!target.bstrVal) Fail("out of memory", E_OUTOFMEMORY);
             target.vt = VT_BSTR;
             return;
@@ -168,31 +170,17 @@ class WScriptShell final : public kzInstall::Shell {
         HRESULT hr = dispatch_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
         if (FAILED(hr)) Fail("the shell has no member " + Utf8(member), hr);
 
-        // Invoke takes the arguments last to first.
-        std::vector<VARIANT> reversed;
-        for (auto it = args.rbegin(); it != args.rend(); ++it)
-            reversed.push_back(*it->get());
-        DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-        EXCEPINFO exception{};
-        UINT argumentError = 0;
-        hr = dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
-                               &exception, &argumentError);
-        if (hr == DISP_E_EXCEPTION) {
-            if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
-            const UniqueBstr description = UniqueBstr::adopt(exception.bstrDescription);
-            SysFreeString(exception.bstrSource);
-            SysFreeString(exception.bstrHelpFile);
-            const HRESULT code =
-                exception.scode != 0
-                    ? exception.scode
-                    : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, exception.wCode);
+        tb::win::CallArgs argv(args.size());
+        for (std::size_t i = 0; i < args.size(); ++i)
+            std::swap(*argv[i], *args[i].get());  // the call's list takes each value over
+        tb::win::CallException exception;
+        hr = tb::win::call(dispatch_.get(), id, DISPATCH_METHOD, argv, result, LOCALE_USER_DEFAULT,
+                           &exception);
+        if (FAILED(hr)) {
             std::string what = Utf8(member) + " failed";
-            if (description.get()) {
-                what += ": " + Utf8({description.get(), SysStringLen(description.get())});
-            }
-            Fail(what, code);
+            if (!exception.description.empty()) what += ": " + Utf8(exception.description);
+            Fail(what, hr);
         }
-        if (FAILED(hr)) Fail(Utf8(member) + " failed", hr);
     }
 
     ComPtr<IDispatch> dispatch_;

@@ -3,11 +3,12 @@
 #include <ocidl.h>
 #include <olectl.h>
 
-#include <array>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+
+#include "win/dispatch.h"
 
 namespace tb::com {
 
@@ -21,7 +22,7 @@ ObjectCodec g_codec;
 
 // Receives the events of one connection point and hands them to a portable sink. Detached when
 // the connection ends, so an event that arrives late reaches nobody.
-class EventForwarder final : public SingleInterfaceObject<EventForwarder, IDispatch> {
+class EventForwarder final : public UntypedDispatch<EventForwarder, IDispatch> {
   public:
     EventForwarder(const GUID& source, EventSink& sink) : source_(source), sink_(&sink) {}
     void detach() { sink_ = nullptr; }
@@ -30,37 +31,28 @@ class EventForwarder final : public SingleInterfaceObject<EventForwarder, IDispa
         return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
                IsEqualIID(riid, source_);
     }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        return DISP_E_BADINDEX;
-    }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params,
                                      VARIANT* result, EXCEPINFO*, UINT*) override {
+        if (params) {
+            if (const HRESULT hr = win::ReceivedArgs::check(params); FAILED(hr)) return hr;
+        }
         return guarded([&] {
             if (result) VariantInit(result);
             if (!sink_) return S_OK;
+            const win::ReceivedArgs received(params);
             std::vector<Value> args;
-            if (params) {
-                if (params->cArgs && !params->rgvarg) return E_POINTER;
-                for (UINT i = params->cArgs; i > 0; --i)
-                    args.push_back(to_value(params->rgvarg[i - 1]));
-            }
+            for (std::size_t i = 0; i < received.size(); ++i)
+                args.push_back(to_value(received[i]));
             sink_->on_event(app_event_name(dispid), args);
             return S_OK;
         });
     }
 
   private:
-    friend SingleInterfaceObject;
+    friend ComObject;
     ~EventForwarder() = default;
     GUID source_;
     EventSink* sink_;
@@ -86,28 +78,12 @@ class DispatchHost final : public HostObject, public Recycled<DispatchHost> {
     Value invoke(std::u16string_view member, InvokeKind kind,
                  std::span<const Value> args) override {
         const DISPID dispid = member.empty() ? DISPID_VALUE : dispid_of(member);
-        // rgvarg holds the arguments right to left; a few fit without an allocation.
-        std::array<unique_variant, 4> few;
-        std::vector<unique_variant> many(args.size() > few.size() ? args.size() : 0);
-        unique_variant* argv = many.empty() ? few.data() : many.data();
+        win::CallArgs argv(args.size());
         for (std::size_t i = 0; i < args.size(); ++i)
-            to_variant(args[i], argv[args.size() - 1 - i].get());
-        static_assert(sizeof(unique_variant) == sizeof(VARIANT));
-        DISPPARAMS params{args.empty() ? nullptr : argv->get(), nullptr,
-                          static_cast<UINT>(args.size()), 0};
+            to_variant(args[i], argv[i]);
         unique_variant result;
-        EXCEPINFO info{};
-        UINT arg_error = 0;
         const WORD flags = kind == InvokeKind::Method ? DISPATCH_METHOD : DISPATCH_PROPERTYGET;
-        HRESULT hr = dispatch_->Invoke(dispid, IID_NULL, 1033, flags, &params, result.get(), &info,
-                                       &arg_error);
-        if (hr == DISP_E_EXCEPTION) {
-            if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-            SysFreeString(info.bstrSource);
-            SysFreeString(info.bstrDescription);
-            SysFreeString(info.bstrHelpFile);
-            if (info.scode != 0 && FAILED(info.scode)) hr = info.scode;
-        }
+        const HRESULT hr = win::call(dispatch_.get(), dispid, flags, argv, result.get(), 1033);
         check(hr, "Invoke");
         // Cells, of a range, a sheet or the application, is declared to give a Range: the cells
         // of one object share their identifiers, so a walk asks for a cell's members once, not
@@ -428,7 +404,7 @@ void to_variant(const Value& value, VARIANT* out) {
             out->vt = VT_DATE;
             return;
         case Kind::String:
-            out->bstrVal = unique_bstr::copy(value.string_value()).release();
+            out->bstrVal = alloc_bstr(value.string_value());
             out->vt = VT_BSTR;
             return;
         case Kind::Object:
@@ -545,11 +521,10 @@ void check(HRESULT hr, const char* what) {
     if (FAILED(hr)) fail(hr, what);
 }
 
-unique_bstr unique_bstr::copy(std::u16string_view text) {
-    BSTR b = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
-                               static_cast<UINT>(text.size()));
+BSTR alloc_bstr(std::u16string_view text) {
+    BSTR b = win::bstr_copy(text).release();
     if (!b) fail(E_OUTOFMEMORY, "SysAllocStringLen");
-    return unique_bstr(b);
+    return b;
 }
 
 }  // namespace tb::com

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "server/com/com_util.h"
 #include "core/host/host_object.h"
+#include "server/com/com_util.h"
 
 namespace tb::com {
 

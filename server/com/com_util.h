@@ -1,5 +1,6 @@
-// Small owning wrappers for COM resources (BSTR, VARIANT, SAFEARRAY, interface pointers) and the
-// one way an exception becomes an HRESULT at a COM entry point.
+// The server's COM plumbing: the owning wrappers (shared with the installer), the base of its COM
+// objects, freed blocks kept for reuse, and the one way an exception becomes an HRESULT at a COM
+// entry point.
 #pragma once
 
 #include <oaidl.h>
@@ -13,6 +14,7 @@
 #include <utility>
 
 #include "core/host/failure.h"
+#include "win/owned.h"
 
 namespace tb::com {
 
@@ -83,160 +85,25 @@ class Recycled {
     }
 };
 
-template <class T>
-class com_ptr {
-  public:
-    com_ptr() = default;
-    // Takes over a count the caller already holds.
-    static com_ptr adopt(T* p) {
-        com_ptr r;
-        r.p_ = p;
-        return r;
-    }
-    // Adds a count of its own.
-    static com_ptr share(T* p) {
-        if (p) p->AddRef();
-        return adopt(p);
-    }
-    com_ptr(const com_ptr& other) : p_(other.p_) {
-        if (p_) p_->AddRef();
-    }
-    com_ptr(com_ptr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    com_ptr& operator=(com_ptr other) noexcept {
-        std::swap(p_, other.p_);
-        return *this;
-    }
-    ~com_ptr() { reset(); }
+using win::com_ptr;
+using win::unique_bstr;
+using win::unique_hkey;
+using win::unique_safearray;
+using win::unique_variant;
 
-    void reset() noexcept {
-        if (T* p = std::exchange(p_, nullptr)) p->Release();
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** put() {
-        reset();
-        return &p_;
-    }
-    void** put_void() { return reinterpret_cast<void**>(put()); }
-    T* detach() { return std::exchange(p_, nullptr); }
-
-    // The object as another interface; empty when it does not answer for it.
-    template <class U>
-    com_ptr<U> query(REFIID iid) const {
-        com_ptr<U> r;
-        if (p_ && FAILED(p_->QueryInterface(iid, r.put_void()))) r.reset();
-        return r;
-    }
-
-  private:
-    T* p_ = nullptr;
-};
-
-class unique_bstr {
-  public:
-    unique_bstr() = default;
-    explicit unique_bstr(BSTR b) : b_(b) {}
-    // A copy of the text; fails with E_OUTOFMEMORY.
-    static unique_bstr copy(std::u16string_view text);
-    unique_bstr(unique_bstr&& other) noexcept : b_(std::exchange(other.b_, nullptr)) {}
-    unique_bstr& operator=(unique_bstr&& other) noexcept {
-        std::swap(b_, other.b_);
-        return *this;
-    }
-    unique_bstr(const unique_bstr&) = delete;
-    unique_bstr& operator=(const unique_bstr&) = delete;
-    ~unique_bstr() { SysFreeString(b_); }
-
-    BSTR get() const { return b_; }
-    BSTR release() { return std::exchange(b_, nullptr); }
-
-  private:
-    BSTR b_ = nullptr;
-};
-
-class unique_variant {
-  public:
-    // VT_EMPTY set in place, and a value that holds nothing to free not handed to VariantClear:
-    // every host call makes several of these, and each runtime call costs.
-    unique_variant() { v_.vt = VT_EMPTY; }
-    unique_variant(unique_variant&& other) noexcept : v_(other.v_) { other.v_.vt = VT_EMPTY; }
-    unique_variant& operator=(unique_variant&& other) noexcept {
-        std::swap(v_, other.v_);
-        return *this;
-    }
-    unique_variant(const unique_variant&) = delete;
-    unique_variant& operator=(const unique_variant&) = delete;
-    ~unique_variant() {
-        switch (v_.vt) {
-            case VT_EMPTY:
-            case VT_NULL:
-            case VT_I2:
-            case VT_I4:
-            case VT_R4:
-            case VT_R8:
-            case VT_CY:
-            case VT_DATE:
-            case VT_BOOL:
-            case VT_ERROR:
-            case VT_UI1:
-                break;
-            default:
-                VariantClear(&v_);
-        }
-    }
-
-    VARIANT* get() { return &v_; }
-    const VARIANT& operator*() const { return v_; }
-    VARIANT* reset() {
-        VariantClear(&v_);
-        return &v_;
-    }
-    // Hands the content to the caller's VARIANT (which must hold nothing that needs freeing).
-    void release_to(VARIANT* out) {
-        *out = v_;
-        VariantInit(&v_);
-    }
-
-  private:
-    VARIANT v_;
-};
-
-class unique_safearray {
-  public:
-    unique_safearray() = default;
-    explicit unique_safearray(SAFEARRAY* a) : a_(a) {}
-    unique_safearray(unique_safearray&& other) noexcept : a_(std::exchange(other.a_, nullptr)) {}
-    unique_safearray& operator=(unique_safearray&& other) noexcept {
-        std::swap(a_, other.a_);
-        return *this;
-    }
-    unique_safearray(const unique_safearray&) = delete;
-    unique_safearray& operator=(const unique_safearray&) = delete;
-    ~unique_safearray() {
-        if (a_) SafeArrayDestroy(a_);
-    }
-
-    SAFEARRAY* get() const { return a_; }
-    SAFEARRAY* release() { return std::exchange(a_, nullptr); }
-
-  private:
-    SAFEARRAY* a_ = nullptr;
-};
-
-// IUnknown for an object that implements one interface: QueryInterface hands out that interface
-// for the IIDs the object answers to (Derived::answers), and one reference count, starting at 1,
-// deletes the object when it reaches 0. Derived classes name this base a friend so that their
-// destructors can stay private (such objects live on the heap only).
-template <class Derived, class Interface>
-class SingleInterfaceObject : public Interface {
+// IUnknown for a COM object with one interface or several: one reference count, starting at 1,
+// deletes the object when it reaches 0; QueryInterface hands out what Derived::interface_for
+// answers for an IID (null: not answered). By default that is the first interface, for the IIDs
+// Derived::answers accepts. Derived classes name this base a friend so that their destructors can
+// stay private (such objects live on the heap only).
+template <class Derived, class First, class... Rest>
+class ComObject : public First, public Rest... {
   public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
         if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!static_cast<const Derived*>(this)->answers(riid)) return E_NOINTERFACE;
-        *ppv = static_cast<Interface*>(this);
-        this->AddRef();
+        *ppv = static_cast<Derived*>(this)->interface_for(riid);
+        if (!*ppv) return E_NOINTERFACE;
+        AddRef();
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
@@ -246,12 +113,37 @@ class SingleInterfaceObject : public Interface {
         return left;
     }
 
+  protected:
+    void* interface_for(REFIID riid) {
+        return static_cast<const Derived*>(this)->answers(riid) ? static_cast<First*>(this)
+                                                                : nullptr;
+    }
+
   private:
     ULONG refs_ = 1;
 };
 
+// IDispatch's type-information half for an object that publishes none (it names its members
+// through GetIDsOfNames alone).
+template <class Derived, class First, class... Rest>
+class UntypedDispatch : public ComObject<Derived, First, Rest...> {
+  public:
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        return DISP_E_BADINDEX;
+    }
+};
+
 // Raises a tb::Failure when hr is a failure code.
 void check(HRESULT hr, const char* what);
+// A new BSTR holding the text, for the caller to free; fails with E_OUTOFMEMORY.
+BSTR alloc_bstr(std::u16string_view text);
 
 // Runs the body of a COM entry point: the body's HRESULT, or the failure it raised as a status
 // code: tb::Failure gives its HRESULT, std::bad_alloc E_OUTOFMEMORY, anything else E_UNEXPECTED.

@@ -18,6 +18,24 @@ HMODULE g_module = nullptr;
 std::atomic<long> g_objects{0};
 std::atomic<long> g_locks{0};
 
+// The type library and the type information of the interfaces the objects describe themselves
+// by: loaded once per module on first use, given back when the module may be unloaded. Plain
+// pointers, so nothing is released during static destruction (the runtime may be gone by then).
+struct TypeInformation {
+    SRWLOCK lock = SRWLOCK_INIT;
+    ITypeLib* library = nullptr;
+    std::pair<const IID*, ITypeInfo*> infos[4] = {};
+};
+constinit TypeInformation g_type_information;
+
+class TypeInformationLock {
+  public:
+    TypeInformationLock() { AcquireSRWLockExclusive(&g_type_information.lock); }
+    ~TypeInformationLock() { ReleaseSRWLockExclusive(&g_type_information.lock); }
+    TypeInformationLock(const TypeInformationLock&) = delete;
+    TypeInformationLock& operator=(const TypeInformationLock&) = delete;
+};
+
 using Creator = HRESULT (*)(REFIID, void**);
 
 struct ClassEntry {
@@ -43,7 +61,7 @@ const ClassEntry kClasses[] = {
 constexpr wchar_t kAutomationMarshaller[] = L"{00020424-0000-0000-C000-000000000046}";
 constexpr wchar_t kTypeLibVersion[] = L"1.0";
 
-class ClassFactory final : public SingleInterfaceObject<ClassFactory, IClassFactory> {
+class ClassFactory final : public ComObject<ClassFactory, IClassFactory> {
   public:
     explicit ClassFactory(Creator create) : create_(create) {}
 
@@ -62,7 +80,7 @@ class ClassFactory final : public SingleInterfaceObject<ClassFactory, IClassFact
     }
 
   private:
-    friend SingleInterfaceObject;
+    friend ComObject;
     ~ClassFactory() = default;
     ObjectCount count_;
     Creator create_;
@@ -90,17 +108,13 @@ class ClassesRoot {
     // Creates (or opens) the key and sets its default value (when given) and named values.
     void write(const std::wstring& path, const std::wstring* default_value,
                const std::vector<std::pair<const wchar_t*, std::wstring>>& values) const {
-        HKEY key = nullptr;
+        unique_hkey key;
         const LONG error = RegCreateKeyExW(hive_, full(path).c_str(), 0, nullptr, 0, KEY_WRITE,
-                                           nullptr, &key, nullptr);
+                                           nullptr, key.put(), nullptr);
         if (error != ERROR_SUCCESS) fail_registry(error, "RegCreateKeyExW");
-        struct Close {
-            HKEY k;
-            ~Close() { RegCloseKey(k); }
-        } close{key};
-        if (default_value) set_value(key, nullptr, *default_value);
+        if (default_value) set_value(key.get(), nullptr, *default_value);
         for (const auto& [name, value] : values)
-            set_value(key, name, value);
+            set_value(key.get(), name, value);
     }
 
     // Deletes the key with everything below it; a missing key is no failure.
@@ -112,30 +126,28 @@ class ClassesRoot {
 
     // Whether the key exists and has at least one subkey.
     bool has_subkeys(const std::wstring& path) const {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(hive_, full(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        DWORD subkeys = 0;
-        const LONG error = RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr,
-                                            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-        RegCloseKey(key);
-        return error == ERROR_SUCCESS && subkeys > 0;
+        DWORD subkeys = 0, values = 0;
+        return count(path, subkeys, values) && subkeys > 0;
     }
 
     // Deletes the key if it holds neither values nor subkeys: the containers (CLSID, Interface,
     // TypeLib, the per-user classes root itself) a registration had to create are gone again
     // after the last unregistration. Where the system refuses, the empty key stays.
     void delete_if_empty(const std::wstring& path) const {
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(hive_, full(path).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return;
         DWORD subkeys = 1, values = 1;
-        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values,
-                         nullptr, nullptr, nullptr, nullptr);
-        RegCloseKey(key);
-        if (subkeys == 0 && values == 0) RegDeleteKeyW(hive_, full(path).c_str());
+        if (count(path, subkeys, values) && subkeys == 0 && values == 0)
+            RegDeleteKeyW(hive_, full(path).c_str());
     }
 
   private:
+    // The numbers of subkeys and values of the key; false when it cannot be opened or asked.
+    bool count(const std::wstring& path, DWORD& subkeys, DWORD& values) const {
+        unique_hkey key;
+        if (RegOpenKeyExW(hive_, full(path).c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+            return false;
+        return RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                                &values, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    }
     static std::wstring full(const std::wstring& path) {
         return path.empty() ? L"Software\\Classes" : L"Software\\Classes\\" + path;
     }
@@ -174,9 +186,8 @@ struct Key {
 std::vector<Key> registration_keys() {
     const std::wstring path = module_path();
     auto library = load_type_library();
-    BSTR doc = nullptr;
-    check(library->GetDocumentation(-1, nullptr, &doc, nullptr, nullptr), "GetDocumentation");
-    const unique_bstr doc_owner(doc);
+    unique_bstr doc;
+    check(library->GetDocumentation(-1, nullptr, doc.put(), nullptr, nullptr), "GetDocumentation");
     TLIBATTR* attr = nullptr;
     check(library->GetLibAttr(&attr), "GetLibAttr");
     // The registry's FLAGS hold the library's restricted, control and hidden flags only.
@@ -188,7 +199,7 @@ std::vector<Key> registration_keys() {
     const std::wstring libid = guid_text(LIBID_kzTEXTBRAID);
     const std::wstring tlb = type_library_key();
     std::vector<Key> keys = {
-        {tlb, std::wstring(doc ? doc : L"")},
+        {tlb, std::wstring(doc ? doc.get() : L"")},
         {tlb + L"\\FLAGS", std::to_wstring(flags)},
         {tlb + L"\\0\\" + kPlatform, path},
     };
@@ -287,10 +298,26 @@ bool can_unload() {
 }
 
 com_ptr<ITypeInfo> type_info(REFIID iid) {
-    auto library = load_type_library();
-    com_ptr<ITypeInfo> info;
-    check(library->GetTypeInfoOfGuid(iid, info.put()), "GetTypeInfoOfGuid");
-    return info;
+    const TypeInformationLock hold;
+    auto& library = g_type_information.library;
+    auto& infos = g_type_information.infos;
+    for (const auto& [known, info] : infos)
+        if (info && IsEqualIID(*known, iid)) return com_ptr<ITypeInfo>::share(info);
+    for (auto& [known, info] : infos) {
+        if (info) continue;
+        if (!library) library = load_type_library().detach();
+        check(library->GetTypeInfoOfGuid(iid, &info), "GetTypeInfoOfGuid");
+        known = &iid;
+        return com_ptr<ITypeInfo>::share(info);
+    }
+    fail(E_UNEXPECTED, "more described interfaces than kept");
+}
+
+void release_type_information() noexcept {
+    const TypeInformationLock hold;
+    for (auto& [known, info] : g_type_information.infos)
+        if (ITypeInfo* held = std::exchange(info, nullptr)) held->Release();
+    if (ITypeLib* held = std::exchange(g_type_information.library, nullptr)) held->Release();
 }
 
 }  // namespace tb::com
@@ -302,7 +329,10 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) g_module = instance;
     // Unloaded by FreeLibrary (not at process exit): give back the memory kept for reuse.
-    if (reason == DLL_PROCESS_DETACH && !reserved) release_cached_blocks();
+    if (reason == DLL_PROCESS_DETACH && !reserved) {
+        release_type_information();
+        release_cached_blocks();
+    }
     return TRUE;
 }
 
@@ -320,7 +350,9 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** ppv)
 }
 
 HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-    return can_unload() ? S_OK : S_FALSE;
+    if (!can_unload()) return S_FALSE;
+    release_type_information();
+    return S_OK;
 }
 
 HRESULT STDAPICALLTYPE DllRegisterServer() {

@@ -21,8 +21,10 @@ void object_destroyed();
 void lock_server(bool lock);
 bool can_unload();
 
-// The type information of an interface of the embedded type library.
+// The type information of an interface of the embedded type library, loaded once per module.
 com_ptr<ITypeInfo> type_info(REFIID iid);
+// Gives back the type library and type information loaded (the module may be unloaded).
+void release_type_information() noexcept;
 
 // Counts one live object for as long as it exists; COM classes embed it.
 struct ObjectCount {

@@ -4,11 +4,12 @@
 #include <memory>
 #include <vector>
 
+#include "core/host/connection.h"
+#include "core/worksheet/textbraid.h"
 #include "server/com/bridge.h"
 #include "server/com/module.h"
 #include "server/com/textbraid_h.h"
-#include "core/host/connection.h"
-#include "core/worksheet/textbraid.h"
+#include "win/dispatch.h"
 
 namespace tb::com {
 
@@ -20,47 +21,14 @@ constexpr DISPID kOnConnection = 1;
 constexpr DISPID kOnDisconnection = 2;
 constexpr DISPID kOnBeginShutdown = 5;
 
-// The type information an object answers IDispatch with, loaded on first use.
-class TypeInfoCache {
+// IUnknown and the type-information half of IDispatch for an object whose late-bound calls are
+// described by one dual interface of the embedded type library; the derived class writes Invoke.
+template <class Derived, const IID& Described, class First, class... Rest>
+class TypedDispatch : public ComObject<Derived, First, Rest...> {
   public:
-    explicit TypeInfoCache(const IID& iid) : iid_(iid) {}
-    ITypeInfo* get() {
-        if (!info_) info_ = type_info(iid_);
-        return info_.get();
-    }
-
-  private:
-    const IID& iid_;
-    com_ptr<ITypeInfo> info_;
-};
-
-HRESULT get_type_info(TypeInfoCache& cache, UINT index, ITypeInfo** info) {
-    if (!info) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return guarded([&] {
-        *info = cache.get();
-        (*info)->AddRef();
-        return S_OK;
-    });
-}
-
-HRESULT get_ids_of_names(TypeInfoCache& cache, REFIID riid, LPOLESTR* names, UINT count,
-                         DISPID* ids) {
-    if (!names || !ids) return E_POINTER;
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    return guarded([&] { return DispGetIDsOfNames(cache.get(), names, count, ids); });
-}
-
-// IUnknown and the type-information half of IDispatch for an object whose one dual interface
-// is described by the embedded type library; the derived class writes Invoke.
-template <class Derived, class Interface>
-class DualObject : public SingleInterfaceObject<Derived, Interface> {
-  public:
-    explicit DualObject(const IID& iid) : iid_(iid), info_(iid) {}
     bool answers(REFIID riid) const {
         return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-               IsEqualIID(riid, iid_);
+               IsEqualIID(riid, Described);
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
         if (!count) return E_POINTER;
@@ -68,16 +36,21 @@ class DualObject : public SingleInterfaceObject<Derived, Interface> {
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        return get_type_info(info_, index, info);
+        if (!info) return E_POINTER;
+        *info = nullptr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return guarded([&] {
+            *info = type_info(Described).detach();
+            return S_OK;
+        });
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
-        return get_ids_of_names(info_, riid, names, count, ids);
+        if (!names || !ids) return E_POINTER;
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        return guarded(
+            [&] { return DispGetIDsOfNames(type_info(Described).get(), names, count, ids); });
     }
-
-  private:
-    const IID& iid_;
-    TypeInfoCache info_;
 };
 
 // The help box: the real modal message box, owned by the active window when there is one.
@@ -85,10 +58,8 @@ void show_help_box(const std::u16string& text, const std::u16string& title, std:
     MessageBoxW(GetActiveWindow(), wide(text), wide(title), style);
 }
 
-class TextBraidObject final : public DualObject<TextBraidObject, _TEXTBRAID> {
+class TextBraidObject final : public TypedDispatch<TextBraidObject, IID__TEXTBRAID, _TEXTBRAID> {
   public:
-    TextBraidObject() : DualObject(IID__TEXTBRAID) {}
-
     // Written by hand: the automation runtime cannot call a vararg method whose argument list is
     // an in/out SAFEARRAY followed by a return value. The arguments arrive right to left in
     // rgvarg and go to the method left to right in a 1-D array with lower bound 0.
@@ -98,17 +69,15 @@ class TextBraidObject final : public DualObject<TextBraidObject, _TEXTBRAID> {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         if (dispid != kDispidTextBraid) return DISP_E_MEMBERNOTFOUND;
         if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
-        if (!params) return E_POINTER;
-        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
-        if (params->cArgs != 0 && !params->rgvarg) return E_POINTER;
+        if (const HRESULT hr = win::ReceivedArgs::check(params); FAILED(hr)) return hr;
         return guarded([&] {
-            SAFEARRAYBOUND bound{params->cArgs, 0};
+            const win::ReceivedArgs received(params);
+            SAFEARRAYBOUND bound{static_cast<ULONG>(received.size()), 0};
             unique_safearray args(SafeArrayCreate(VT_VARIANT, 1, &bound));
             if (!args.get()) return E_OUTOFMEMORY;
-            for (LONG i = 0; i < static_cast<LONG>(params->cArgs); ++i) {
-                VARIANT* arg = &params->rgvarg[params->cArgs - 1 - static_cast<UINT>(i)];
-                check(SafeArrayPutElement(args.get(), &i, arg), "SafeArrayPutElement");
-            }
+            for (LONG i = 0; i < static_cast<LONG>(received.size()); ++i)
+                check(SafeArrayPutElement(args.get(), &i, &received[static_cast<std::size_t>(i)]),
+                      "SafeArrayPutElement");
             unique_variant answer;
             SAFEARRAY* list = args.get();
             const HRESULT hr = TEXTBRAID(&list, answer.get());
@@ -137,15 +106,15 @@ class TextBraidObject final : public DualObject<TextBraidObject, _TEXTBRAID> {
     }
 
   private:
-    friend SingleInterfaceObject;
+    friend ComObject;
     ~TextBraidObject() = default;
     ObjectCount count_;
     tb::TEXTBRAID function_{show_help_box};
 };
 
-class ExcelEventsObject final : public DualObject<ExcelEventsObject, _CExcelEvents> {
+class ExcelEventsObject final
+    : public TypedDispatch<ExcelEventsObject, IID__CExcelEvents, _CExcelEvents> {
   public:
-    ExcelEventsObject() : DualObject(IID__CExcelEvents) {}
     // _CExcelEvents has no members.
     HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID riid, LCID, WORD, DISPPARAMS*, VARIANT*,
                                      EXCEPINFO*, UINT*) override {
@@ -154,7 +123,7 @@ class ExcelEventsObject final : public DualObject<ExcelEventsObject, _CExcelEven
     }
 
   private:
-    friend SingleInterfaceObject;
+    friend ComObject;
     ~ExcelEventsObject() = default;
     ObjectCount count_;
     // Subscribes to the events of gExcelApp's Application (when set) for the object's lifetime.
@@ -168,39 +137,16 @@ std::shared_ptr<void> create_sink() {
                                  [](void* p) { static_cast<IUnknown*>(p)->Release(); });
 }
 
-class ConnectExcelObject final : public _ConnectExcel, public IDTExtensibility2 {
+// Both interfaces dispatch late-bound calls against IDTExtensibility2: _ConnectExcel has no
+// members of its own.
+class ConnectExcelObject final : public TypedDispatch<ConnectExcelObject, IID_IDTExtensibility2,
+                                                      _ConnectExcel, IDTExtensibility2> {
   public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
+    void* interface_for(REFIID riid) {
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID__ConnectExcel))
-            *ppv = static_cast<_ConnectExcel*>(this);
-        else if (IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, IID_IDTExtensibility2))
-            *ppv = static_cast<IDTExtensibility2*>(this);
-        else
-            return E_NOINTERFACE;
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    // Both interfaces dispatch late-bound calls against IDTExtensibility2: _ConnectExcel has no
-    // members of its own.
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 1;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID, ITypeInfo** info) override {
-        return get_type_info(extensibility_info_, index, info);
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
-                                            DISPID* ids) override {
-        return get_ids_of_names(extensibility_info_, riid, names, count, ids);
+            return static_cast<_ConnectExcel*>(this);
+        if (answers(riid)) return static_cast<IDTExtensibility2*>(this);
+        return nullptr;
     }
     // Written by hand like TEXTBRAID's: the automation runtime mishandles the by-reference
     // SAFEARRAY parameter these members share (it fails or writes through it). Only the
@@ -211,20 +157,18 @@ class ConnectExcelObject final : public _ConnectExcel, public IDTExtensibility2 
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
         if (dispid < kOnConnection || dispid > kOnBeginShutdown) return DISP_E_MEMBERNOTFOUND;
         if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
-        if (!params) return E_POINTER;
-        if (params->cNamedArgs != 0) return DISP_E_NONAMEDARGS;
+        if (const HRESULT hr = win::ReceivedArgs::check(params); FAILED(hr)) return hr;
+        const win::ReceivedArgs received(params);
         const UINT expected = dispid == kOnConnection ? 4 : dispid == kOnDisconnection ? 2 : 1;
-        if (params->cArgs != expected) return DISP_E_BADPARAMCOUNT;
-        if (!params->rgvarg) return E_POINTER;
+        if (received.size() != expected) return DISP_E_BADPARAMCOUNT;
         if (result) VariantInit(result);
         if (dispid != kOnConnection)
             return dispid == kOnDisconnection ? OnDisconnection(ext_dm_HostShutdown, nullptr)
                                               : S_OK;
         return guarded([&] {
-            // rgvarg holds the arguments right to left: Application is the last.
             Value application;
             try {
-                application = to_value(params->rgvarg[3]);
+                application = to_value(received[0]);
             } catch (const Failure&) {
                 if (arg_error) *arg_error = 0;
                 return DISP_E_TYPEMISMATCH;
@@ -255,10 +199,9 @@ class ConnectExcelObject final : public _ConnectExcel, public IDTExtensibility2 
     HRESULT STDMETHODCALLTYPE OnBeginShutdown(SAFEARRAY**) override { return S_OK; }
 
   private:
+    friend ComObject;
     ~ConnectExcelObject() = default;
     ObjectCount count_;
-    ULONG refs_ = 1;
-    TypeInfoCache extensibility_info_{IID_IDTExtensibility2};
 };
 
 template <class T>

@@ -5,6 +5,7 @@
 #include <cwctype>
 
 #include "server/com/bridge.h"
+#include "win/dispatch.h"
 
 namespace tb::winexcel {
 
@@ -59,25 +60,24 @@ std::optional<std::pair<unsigned, unsigned>> version_number(std::wstring_view na
 
 std::vector<std::wstring> subkeys(HKEY root, const std::wstring& path) {
     std::vector<std::wstring> names;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    com::unique_hkey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) return names;
     for (DWORD i = 0;; ++i) {
         wchar_t name[256];
         DWORD size = 256;
         const LSTATUS status =
-            RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+            RegEnumKeyExW(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
         if (status == ERROR_NO_MORE_ITEMS) break;
         if (status == ERROR_SUCCESS) names.emplace_back(name, size);
     }
-    RegCloseKey(key);
     return names;
 }
 
-bool key_exists(HKEY root, const std::wstring& path) {
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
-    return true;
+// The key, opened for reading; empty when it cannot be.
+com::unique_hkey open_key(HKEY root, const std::wstring& path) {
+    com::unique_hkey key;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) key.reset();
+    return key;
 }
 
 enum class Lookup { Missing, Text, Other };
@@ -110,17 +110,20 @@ std::wstring inproc_server(const CLSID& clsid) {
     wchar_t guid[40] = {};
     StringFromGUID2(clsid, guid, 40);
     const std::wstring path = std::wstring(L"CLSID\\") + guid + L"\\InprocServer32";
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return {};
+    const com::unique_hkey key = open_key(HKEY_CLASSES_ROOT, path);
     std::wstring text;
-    read_text(key, L"", text);
-    RegCloseKey(key);
+    if (key) read_text(key.get(), L"", text);
     return text;
 }
 
-SAFEARRAY* empty_custom() {
-    return SafeArrayCreateVector(VT_VARIANT, 0, 0);
+// Calls a member of IDTExtensibility2 with an empty custom array, as Excel passes one; what the
+// add-in leaves in it is freed.
+template <class Member>
+HRESULT with_custom(Member member) {
+    SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
+    const HRESULT hr = member(&custom);
+    const com::unique_safearray left(custom);
+    return hr;
 }
 
 }  // namespace
@@ -144,8 +147,8 @@ AddinListing read_listing() {
     for (const std::wstring& name : subkeys(HKEY_CURRENT_USER, kOffice)) {
         const auto number = version_number(name);
         if (!number || (newest && *number <= *newest)) continue;
-        if (!key_exists(HKEY_CURRENT_USER,
-                        std::wstring(kOffice) + L"\\" + name + L"\\Excel\\Options"))
+        if (!open_key(HKEY_CURRENT_USER,
+                      std::wstring(kOffice) + L"\\" + name + L"\\Excel\\Options"))
             continue;
         newest = number;
         listing.version = name;
@@ -153,12 +156,11 @@ AddinListing read_listing() {
     if (!listing.version.empty()) {
         const std::wstring options =
             std::wstring(kOffice) + L"\\" + listing.version + L"\\Excel\\Options";
-        HKEY key = nullptr;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, options.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        if (const com::unique_hkey key = open_key(HKEY_CURRENT_USER, options)) {
             for (unsigned n = 0;; ++n) {
                 const std::wstring name = n == 0 ? L"OPEN" : L"OPEN" + std::to_wstring(n);
                 std::wstring text;
-                const Lookup found = read_text(key, name, text);
+                const Lookup found = read_text(key.get(), name, text);
                 if (found == Lookup::Missing) break;
                 if (found != Lookup::Text) continue;
                 const auto progid = automation_progid(narrow16(text));
@@ -169,7 +171,6 @@ AddinListing read_listing() {
                     [&](const std::wstring& p) { return to_upper(narrow16(p)) == upper; });
                 if (!listed) listing.automation.push_back(wide(*progid));
             }
-            RegCloseKey(key);
         }
     }
     for (const std::wstring& progid : subkeys(HKEY_CURRENT_USER, kComAddins)) {
@@ -202,28 +203,32 @@ AddinHost::~AddinHost() {
     shutdown();
 }
 
+HRESULT AddinHost::create(const std::wstring& progid, REFIID iid, void** object) {
+    CLSID clsid{};
+    HRESULT hr = CLSIDFromProgID(progid.c_str(), &clsid);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, iid,
+                              object);
+    if (FAILED(hr)) return hr;
+    server_paths_.push_back(inproc_server(clsid));
+    server_progids_.push_back(progid);
+    return hr;
+}
+
 void AddinHost::connect_com_addins(std::span<const std::wstring> progids) {
     for (const std::wstring& progid : progids) {
         const std::string name = utf8(narrow16(progid));
-        CLSID clsid{};
-        HRESULT hr = CLSIDFromProgID(progid.c_str(), &clsid);
-        com_ptr<IUnknown> object;
-        if (SUCCEEDED(hr))
-            hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                  IID_IUnknown, object.put_void());
         com_ptr<IDTExtensibility2> addin;
-        if (SUCCEEDED(hr)) hr = object->QueryInterface(IID_IDTExtensibility2, addin.put_void());
+        HRESULT hr = create(progid, IID_IDTExtensibility2, addin.put_void());
         if (FAILED(hr)) {
             warnings_ << "xlstandin: the COM add-in " << name << " could not be loaded (" << hex(hr)
                       << ")\n";
             trace("com " + name + " not loaded " + hex(hr));
             continue;
         }
-        server_paths_.push_back(inproc_server(clsid));
-        server_progids_.push_back(progid);
-        SAFEARRAY* custom = empty_custom();
-        hr = addin->OnConnection(application_.get(), ext_cm_Startup, nullptr, &custom);
-        SafeArrayDestroy(custom);
+        hr = with_custom([&](SAFEARRAY** custom) {
+            return addin->OnConnection(application_.get(), ext_cm_Startup, nullptr, custom);
+        });
         trace("com " + name + " OnConnection " + hex(hr));
         if (FAILED(hr)) {
             warnings_ << "xlstandin: the COM add-in " << name << " failed to connect (" << hex(hr)
@@ -237,29 +242,22 @@ void AddinHost::connect_com_addins(std::span<const std::wstring> progids) {
 void AddinHost::create_automation_addins(std::span<const std::wstring> progids) {
     for (const std::wstring& progid : progids) {
         const std::string name = utf8(narrow16(progid));
-        CLSID clsid{};
-        HRESULT hr = CLSIDFromProgID(progid.c_str(), &clsid);
         com_ptr<IDispatch> object;
-        if (SUCCEEDED(hr))
-            hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
-                                  IID_IDispatch, object.put_void());
+        const HRESULT hr = create(progid, IID_IDispatch, object.put_void());
         trace("automation " + name + " " + hex(hr));
         if (FAILED(hr)) {
             warnings_ << "xlstandin: the Automation add-in " << name << " could not be loaded ("
                       << hex(hr) << ")\n";
             continue;
         }
-        server_paths_.push_back(inproc_server(clsid));
-        server_progids_.push_back(progid);
         automation_.push_back({progid, std::move(object)});
     }
 }
 
 void AddinHost::startup_complete() {
     for (ComAddin& addin : com_) {
-        SAFEARRAY* custom = empty_custom();
-        const HRESULT hr = addin.object->OnStartupComplete(&custom);
-        SafeArrayDestroy(custom);
+        const HRESULT hr = with_custom(
+            [&](SAFEARRAY** custom) { return addin.object->OnStartupComplete(custom); });
         trace("com " + utf8(narrow16(addin.progid)) + " OnStartupComplete " + hex(hr));
     }
 }
@@ -274,23 +272,13 @@ bool AddinHost::resolve(std::u16string_view name, std::span<const Value> args, V
         // As Excel calls an add-in's function: arguments right to left, references as Range
         // objects, omitted ones as DISP_E_PARAMNOTFOUND, array constants as 2-D arrays.
         try {
-            std::vector<com::unique_variant> reversed(args.size());
+            win::CallArgs argv(args.size());
             for (std::size_t i = 0; i < args.size(); ++i)
-                com::to_variant(args[i], reversed[args.size() - 1 - i].get());
-            DISPPARAMS params{reversed.empty() ? nullptr : reversed.front().get(), nullptr,
-                              static_cast<UINT>(reversed.size()), 0};
+                com::to_variant(args[i], argv[i]);
             com::unique_variant answer;
-            EXCEPINFO exception{};
-            UINT bad_argument = 0;
-            const HRESULT hr = addin.object->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT,
-                                                    DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
-                                                    answer.get(), &exception, &bad_argument);
-            if (hr == DISP_E_EXCEPTION) {
-                if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
-                SysFreeString(exception.bstrSource);
-                SysFreeString(exception.bstrDescription);
-                SysFreeString(exception.bstrHelpFile);
-            }
+            const HRESULT hr =
+                win::call(addin.object.get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET, argv,
+                          answer.get(), LOCALE_USER_DEFAULT);
             if (FAILED(hr)) {
                 result = Value::xl_error(xlerr::value);  // a failing call shows #VALUE!
                 return true;
@@ -310,15 +298,14 @@ void AddinHost::shutdown() {
     if (shut_down_) return;
     shut_down_ = true;
     for (ComAddin& addin : com_) {
-        SAFEARRAY* custom = empty_custom();
-        const HRESULT hr = addin.object->OnBeginShutdown(&custom);
-        SafeArrayDestroy(custom);
+        const HRESULT hr =
+            with_custom([&](SAFEARRAY** custom) { return addin.object->OnBeginShutdown(custom); });
         trace("com " + utf8(narrow16(addin.progid)) + " OnBeginShutdown " + hex(hr));
     }
     for (ComAddin& addin : com_) {
-        SAFEARRAY* custom = empty_custom();
-        const HRESULT hr = addin.object->OnDisconnection(ext_dm_HostShutdown, &custom);
-        SafeArrayDestroy(custom);
+        const HRESULT hr = with_custom([&](SAFEARRAY** custom) {
+            return addin.object->OnDisconnection(ext_dm_HostShutdown, custom);
+        });
         trace("com " + utf8(narrow16(addin.progid)) + " OnDisconnection " + hex(hr));
     }
     com_.clear();

@@ -15,9 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "core/host/value.h"
 #include "server/com/com_util.h"
 #include "server/com/textbraid_h.h"  // IDTExtensibility2
-#include "core/host/value.h"
 
 namespace tb::winexcel {
 
@@ -75,6 +75,9 @@ class AddinHost {
     std::vector<std::wstring> servers_still_in_use() const;
 
   private:
+    // Creates the add-in by ProgID as the interface and records its server; the failure's code.
+    HRESULT create(const std::wstring& progid, REFIID iid, void** object);
+
     struct ComAddin {
         std::wstring progid;
         com::com_ptr<IDTExtensibility2> object;

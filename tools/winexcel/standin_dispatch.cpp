@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server/com/bridge.h"
+#include "win/dispatch.h"
 
 namespace tb::wine {
 
@@ -39,13 +40,11 @@ class EventAdapter final : public EventSink {
   public:
     explicit EventAdapter(com_ptr<IDispatch> sink) : sink_(std::move(sink)) {}
     void on_event(std::u16string_view name, std::span<const Value> args) override {
-        std::vector<com::unique_variant> argv(args.size());
+        win::CallArgs argv(args.size());
         for (std::size_t i = 0; i < args.size(); ++i)
-            com::to_variant(args[i], argv[args.size() - 1 - i].get());
-        DISPPARAMS params{argv.empty() ? nullptr : argv.front().get(), nullptr,
-                          static_cast<UINT>(argv.size()), 0};
-        if (SUCCEEDED(sink_->Invoke(com::app_event_dispid(name), IID_NULL, 1033, DISPATCH_METHOD,
-                                    &params, nullptr, nullptr, nullptr)))
+            com::to_variant(args[i], argv[i]);
+        if (SUCCEEDED(win::call(sink_.get(), com::app_event_dispid(name), DISPATCH_METHOD, argv,
+                                nullptr, 1033)))
             ++g_delivered;
     }
 
@@ -55,23 +54,11 @@ class EventAdapter final : public EventSink {
 
 class HostDispatch;
 
-class ConnectionPoint final : public IConnectionPoint {
+class ConnectionPoint final : public com::ComObject<ConnectionPoint, IConnectionPoint> {
   public:
     explicit ConnectionPoint(HostDispatch* owner);
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown) && !IsEqualIID(riid, IID_IConnectionPoint))
-            return E_NOINTERFACE;
-        *ppv = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
+    bool answers(REFIID riid) const {
+        return IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint);
     }
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid) return E_POINTER;
@@ -84,54 +71,32 @@ class ConnectionPoint final : public IConnectionPoint {
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections**) override { return E_NOTIMPL; }
 
   private:
+    friend ComObject;
     ~ConnectionPoint();
     HostDispatch* owner_;
-    ULONG refs_ = 1;
 };
 
-class HostDispatch final : public IDispatch,
-                           public IConnectionPointContainer,
-                           public com::Recycled<HostDispatch> {
+class HostDispatch final
+    : public com::UntypedDispatch<HostDispatch, IDispatch, IConnectionPointContainer>,
+      public com::Recycled<HostDispatch> {
   public:
     explicit HostDispatch(ObjectRef host) : host_(std::move(host)) { ++g_live; }
 
     const ObjectRef& host() const { return host_; }
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        *ppv = nullptr;
+    void* interface_for(REFIID riid) {
         if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) ||
-            IsEqualIID(riid, kSelf)) {
-            *ppv = static_cast<IDispatch*>(this);
-        } else if (IsEqualIID(riid, IID_IConnectionPointContainer)) {
-            *ppv = static_cast<IConnectionPointContainer*>(this);
-        } else {
-            // Excel's own interfaces (_Application, …) are dual: the same IDispatch answers.
-            try {
-                host_->query(com::from_guid(riid));
-            } catch (...) {
-                return E_NOINTERFACE;
-            }
-            *ppv = static_cast<IDispatch*>(this);
+            IsEqualIID(riid, kSelf))
+            return static_cast<IDispatch*>(this);
+        if (IsEqualIID(riid, IID_IConnectionPointContainer))
+            return static_cast<IConnectionPointContainer*>(this);
+        // Excel's own interfaces (_Application, …) are dual: the same IDispatch answers.
+        try {
+            host_->query(com::from_guid(riid));
+        } catch (...) {
+            return nullptr;
         }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --refs_;
-        if (left == 0) delete this;
-        return left;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-        if (!count) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
-        if (!info) return E_POINTER;
-        *info = nullptr;
-        return DISP_E_BADINDEX;
+        return static_cast<IDispatch*>(this);
     }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID,
                                             DISPID* ids) override {
@@ -154,8 +119,7 @@ class HostDispatch final : public IDispatch,
                                      DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                      UINT*) override {
         if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-        if (!params) return E_POINTER;
-        if (params->cNamedArgs) return DISP_E_NONAMEDARGS;
+        if (const HRESULT hr = win::ReceivedArgs::check(params); FAILED(hr)) return hr;
         std::u16string_view member;  // the map's nodes stay where they are
         if (dispid != DISPID_VALUE) {
             auto it = names_by_id().find(dispid);
@@ -164,13 +128,15 @@ class HostDispatch final : public IDispatch,
         }
         if (result) VariantInit(result);
         const HRESULT hr = guarded([&] {
-            // A few arguments fit without an allocation; rgvarg holds them right to left.
+            // A few arguments fit without an allocation.
+            const win::ReceivedArgs received(params);
             std::array<Value, 4> few;
-            std::vector<Value> many(params->cArgs > few.size() ? params->cArgs : 0);
-            const std::span<Value> args =
-                many.empty() ? std::span<Value>(few).first(params->cArgs) : std::span<Value>(many);
-            for (UINT i = 0; i < params->cArgs; ++i)
-                args[i] = com::to_value(params->rgvarg[params->cArgs - 1 - i]);
+            std::vector<Value> many(received.size() > few.size() ? received.size() : 0);
+            const std::span<Value> args = many.empty()
+                                              ? std::span<Value>(few).first(received.size())
+                                              : std::span<Value>(many);
+            for (std::size_t i = 0; i < received.size(); ++i)
+                args[i] = com::to_value(received[i]);
             const InvokeKind kind =
                 (flags & DISPATCH_PROPERTYGET) ? InvokeKind::PropertyGet : InvokeKind::Method;
             Value answer = host_->invoke(member, kind, args);
@@ -225,6 +191,7 @@ class HostDispatch final : public IDispatch,
     }
 
   private:
+    friend ComObject;
     ~HostDispatch() {
         for (auto& [cookie, adapter] : adapters_) {
             try {
@@ -237,7 +204,6 @@ class HostDispatch final : public IDispatch,
 
     ObjectRef host_;
     std::map<DWORD, std::unique_ptr<EventAdapter>> adapters_;
-    ULONG refs_ = 1;
 };
 
 ConnectionPoint::ConnectionPoint(HostDispatch* owner) : owner_(owner) {

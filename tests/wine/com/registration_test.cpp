@@ -1,5 +1,6 @@
 // Self-registration through regsvr32, machine-wide and for the current user only: what the
-// registry holds afterwards, idempotence, and that unregistering restores the registry exactly.
+// registry holds afterwards, idempotence, that unregistering keeps what another bitness still uses
+// and that the last unregistration restores the registry exactly.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -180,6 +181,21 @@ TEST_P(Registration, RegistersEverythingAndUnregistersExactlyThat) {
             << "outside the user's classes: " << path;
     }
 
+    // With the other bitness registered beside this one (its platform key of the type library),
+    // unregistering keeps what both use; the last one to go takes that too.
+    const std::wstring other =
+        L"TypeLib\\" + libid + L"\\1.0\\0\\" + (platform == L"win64" ? L"win32" : L"win64");
+    ASSERT_EQ(RegSetKeyValueW(mode.hive, (L"Software\\Classes\\" + other).c_str(), nullptr, REG_SZ,
+                              L"C:\\other.dll", 28),
+              ERROR_SUCCESS);
+    ASSERT_EQ(regsvr32(mode.remove), 0);
+    for (const auto& [path, kept] : {std::pair{other, true},
+                                     {L"TypeLib\\" + libid + L"\\1.0\\FLAGS", true},
+                                     {std::wstring(L"kzTEXTBRAID.CExcelEvents\\CLSID"), true},
+                                     {rows[0].path, false},
+                                     {L"CLSID\\" + guid_text(CLSID_TEXTBRAID), false}})
+        EXPECT_EQ(read(path) != L"<absent>", kept) << path;
+    ASSERT_EQ(RegDeleteKeyW(mode.hive, (L"Software\\Classes\\" + other).c_str()), ERROR_SUCCESS);
     ASSERT_EQ(regsvr32(mode.remove), 0);
     EXPECT_TRUE(classes_tree() == before) << "unregistering did not restore the registry";
     RegDeleteTreeW(HKEY_CLASSES_ROOT, office_key.c_str());

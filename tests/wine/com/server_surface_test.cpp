@@ -6,6 +6,7 @@
 
 #include <ocidl.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,103 @@ TEST(Bridge, VariantsAsClientsSendThem) {
     SAFEARRAY* grid = make_array(VT_VARIANT, {{1, 0}, {1, 0}}, {num(VT_EMPTY, 0)});
     EXPECT_THROW(com::to_values(grid), Failure);
     SafeArrayDestroy(grid);
+}
+
+// An object of one of two interfaces: every name gets an identifier of the object's interface
+// (Cells 1, Raise 2, any other 3, plus 100 times the interface), and a call with another
+// interface's identifier fails. Cells gives an object of interface 2 (a range), Raise the
+// exception set in `raise`, any other member "number:first,second" of its arguments.
+struct Recorder final : IDispatch {
+    Recorder(int kind_, int number_) : kind(kind_), number(number_) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        const bool known = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch);
+        *ppv = known ? this : nullptr;
+        return known ? (AddRef(), S_OK) : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
+                                            DISPID* ids) override {
+        const std::wstring name = names[0];
+        *ids = kind * 100 + (name == L"Cells" ? 1 : name == L"Raise" ? 2 : 3);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* info, UINT*) override {
+        if (id / 100 != kind) return DISP_E_MEMBERNOTFOUND;
+        if (id % 100 == 1) {
+            if (!cells) cells = std::make_unique<Recorder>(2, number + 1000);
+            *result = ref(VT_DISPATCH, cells.get());
+            cells->AddRef();
+        } else if (id % 100 == 2) {
+            *info = raise;
+            if (raise_answer == DISP_E_EXCEPTION) info->bstrDescription = SysAllocString(L"raised");
+            return raise_answer;
+        } else {
+            std::wstring text = std::to_wstring(number) + L":";
+            for (UINT i = params->cArgs; i-- > 0;)  // rgvarg holds the last argument first
+                text += std::wstring(params->rgvarg[i].bstrVal) + (i ? L"," : L"");
+            *result = ref(VT_BSTR, SysAllocString(text.c_str()));
+        }
+        return S_OK;
+    }
+    int kind, number;
+    ULONG refs = 1;
+    std::unique_ptr<Recorder> cells;
+    EXCEPINFO raise{};
+    HRESULT raise_answer = DISP_E_EXCEPTION;
+};
+
+TEST(Bridge, HostObjectWrappersAreReusedCleanly) {
+    // Rounds of more wrappers alive at once than the blocks kept for reuse, dropped and made
+    // again, the last after the blocks kept were freed: each reaches its own object with the
+    // identifiers of its own interface, its Cells those of a range, and gives every count back.
+    std::vector<std::unique_ptr<Recorder>> objects;
+    for (int i = 0; i < 40; ++i)
+        objects.push_back(std::make_unique<Recorder>(1 + i % 2, i));
+    const Value args[] = {Value::string(u"a"), Value::string(u"b")};
+    for (int round = 0; round < 3; ++round) {
+        if (round == 2) com::release_cached_blocks();
+        std::vector<ObjectRef> hosts;
+        for (auto& object : objects)
+            hosts.push_back(com::host_object(object.get()));
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            EXPECT_EQ(utf8(hosts[i]->invoke(u"Item", InvokeKind::Method, args).to_text()),
+                      std::to_string(i) + ":a,b");
+            const ObjectRef cell =
+                hosts[i]->invoke(u"Cells", InvokeKind::PropertyGet, {}).object_value();
+            EXPECT_EQ(utf8(cell->invoke(u"Item", InvokeKind::Method, args).to_text()),
+                      std::to_string(i + 1000) + ":a,b");
+        }
+        hosts.clear();
+        for (auto& object : objects)
+            EXPECT_TRUE(object->refs == 1 && object->cells->refs == 1) << object->number;
+    }
+}
+
+// An exception's SCODE when that is a failure, else its number as a FACILITY_CONTROL code; a
+// failure that is no exception as it is.
+TEST(Bridge, HostExceptionsGiveTheirOwnCode) {
+    const auto xl = static_cast<HRESULT>(0x800A03EC);
+    for (auto [scode, number, answer, expected] : {std::tuple{xl, 0, DISP_E_EXCEPTION, xl},
+                                                   {S_OK, 1004, DISP_E_EXCEPTION, xl},
+                                                   {S_FALSE, 0, DISP_E_EXCEPTION, DISP_E_EXCEPTION},
+                                                   {E_OUTOFMEMORY, 0, E_FAIL, E_FAIL}}) {
+        Recorder object(1, 0);
+        object.raise.scode = scode;
+        object.raise.wCode = static_cast<WORD>(number);
+        object.raise_answer = answer;
+        HRESULT got = S_OK;
+        try {
+            com::host_object(&object)->invoke(u"Raise", InvokeKind::Method, {});
+        } catch (const Failure& failure) {
+            got = failure.hresult();
+        }
+        EXPECT_EQ(got, expected) << scode << " " << number;
+    }
 }
 
 }  // namespace

@@ -5,15 +5,16 @@
 // DISP_E_PARAMNOTFOUND, error values, arrays).
 #include <gtest/gtest.h>
 
+#include "core/worksheet/textbraid.h"
 #include "server/com/bridge.h"
 #include "server/com/textbraid_h.h"
-#include "core/worksheet/textbraid.h"
 #include "standin/excel.h"
 #include "tests/support/case_book.h"
 #include "tests/wine/com/support.h"
 #include "tools/output.h"
 #include "tools/winexcel/box_capture.h"
 #include "tools/winexcel/standin_dispatch.h"
+#include "win/dispatch.h"
 
 namespace tb::wine {
 namespace {
@@ -67,16 +68,13 @@ struct ComHost {
         const Value shown = excel.evaluate(
             formula, [this](std::u16string_view name, std::span<const Value> args, Value& result) {
                 if (!iequals(name, u"TEXTBRAID")) return false;
-                std::vector<com::unique_variant> reversed(args.size());
+                win::CallArgs argv(args.size());
                 for (std::size_t i = 0; i < args.size(); ++i)
-                    com::to_variant(args[i], reversed[args.size() - 1 - i].get());
-                DISPPARAMS params{reversed.empty() ? nullptr : reversed.front().get(), nullptr,
-                                  static_cast<UINT>(args.size()), 0};
+                    com::to_variant(args[i], argv[i]);
                 com::unique_variant answer;
-                EXPECT_EQ(
-                    function->Invoke(dispid, IID_NULL, 1033, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                                     &params, answer.get(), nullptr, nullptr),
-                    S_OK);
+                EXPECT_EQ(win::call(function.get(), dispid, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                    argv, answer.get(), 1033),
+                          S_OK);
                 result = com::to_value(*answer);
                 if (result.is_object() && result.object_value())
                     result = get(result.object_value(), u"");

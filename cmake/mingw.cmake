@@ -1,8 +1,15 @@
-# Cross-compiling for 32-bit Windows with Debian's mingw-w64 (posix threads variant), static
-# runtime; tests run under Wine.
+# Cross-compiling for Windows with Debian's mingw-w64 (posix threads variant), static runtime;
+# tests run under Wine. TB_MINGW_ARCH names the target: i686 (32-bit) or x86_64 (64-bit).
+set(TB_MINGW_ARCH "" CACHE STRING "The Windows target: i686 (32-bit) or x86_64 (64-bit)")
+# The compiler checks' projects read this file again and need the target too.
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES TB_MINGW_ARCH)
+if(NOT TB_MINGW_ARCH MATCHES "^(i686|x86_64)$")
+  message(FATAL_ERROR "TB_MINGW_ARCH must be i686 or x86_64, not '${TB_MINGW_ARCH}'")
+endif()
+
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR i686)
-set(TOOLCHAIN_PREFIX i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${TB_MINGW_ARCH})
+set(TOOLCHAIN_PREFIX ${TB_MINGW_ARCH}-w64-mingw32)
 
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
