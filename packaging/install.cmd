@@ -18,6 +18,8 @@ setlocal
 set "HERE=%~dp0"
 set "OFFICE=HKCU\Software\Microsoft\Office"
 set "ADDIN=HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel"
+rem Windows' own find, whatever else the PATH offers under that name.
+set "FIND=%SystemRoot%\System32\find.exe"
 
 rem AddinSetup lists the add-in only in the Excel versions (10.0 to 99.0) whose Options key
 rem exists; it never creates that key, Excel does on its first start. Without one, installing
@@ -135,7 +137,7 @@ set /a INDEX=0
 :listed_next
 reg query "%OFFICE%\%1\Excel\Options" /v %NAME% >nul 2>&1
 if errorlevel 1 exit /b 1
-reg query "%OFFICE%\%1\Excel\Options" /v %NAME% 2>nul | find "REG_SZ" | find " /A ""kzTEXTBRAID.TEXTBRAID""" >nul
+reg query "%OFFICE%\%1\Excel\Options" /v %NAME% 2>nul | "%FIND%" "REG_SZ" | "%FIND%" " /A ""kzTEXTBRAID.TEXTBRAID""" >nul
 if not errorlevel 1 exit /b 0
 set /a INDEX+=1
 set "NAME=OPEN%INDEX%"
