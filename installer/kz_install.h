@@ -45,7 +45,8 @@ Report SetupOutlook(const std::u16string& progId, bool allowRemove, const ShellF
 Report SetupPowerPoint(const std::u16string& progId, bool allowRemove, const ShellFactory& shells);
 
 // One application and one version: appends the entry at the end of the OPEN chain when it is not
-// listed; when it is listed as the last value of the chain and allowRemove is true, deletes it.
+// listed, and reads it back (a write that is refused or reads back otherwise is reported as
+// unwritten); when it is listed as the last value of the chain and allowRemove is true, deletes it.
 Report UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey,
                         const std::u16string& version, bool allowRemove,
                         const ShellFactory& shells);
