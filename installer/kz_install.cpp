@@ -191,7 +191,14 @@ Report UpdateAddinEntry(const std::u16string& progId, const std::u16string& appK
     // A value that is there but could not be read also ends the chain; it belongs to someone
     // else and is never written over, so then this version is left as it is.
     if (write && nameIsFree) {
-        WriteRegValue(keyPath, name, RegValue::String(entryText), u"REG_SZ", shells);
+        const RegValue entry = RegValue::String(entryText);
+        WriteRegValue(keyPath, name, entry, u"REG_SZ", shells);
+        // A refused write, or one that does not read back as written, is not a listing: the
+        // name was free, so whatever landed there goes again and the version stays as it was.
+        if (ReadRegValue(keyPath, name, shells) != entry) {
+            DeleteOpenValue(keyPath, name, shells);
+            report.unwritten = true;
+        }
     } else if (write) {
         report.unreadable = true;
     }

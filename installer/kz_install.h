@@ -21,12 +21,16 @@ struct Report {
     // A value of a chain exists but could not be read, so that version was left as it was: the
     // entry was not written beside it, or not removed in front of it.
     bool unreadable = false;
+    // The entry's write was refused or did not read back as written, so that version was left
+    // as it was: the add-in is not listed there.
+    bool unwritten = false;
     // Uninstall only: the entry is still listed in a version (in the middle of its chain, or its
     // delete was refused), or the add-in's Add-in Manager value could not be deleted.
     bool stillListed = false;
 
     Report& operator|=(const Report& other) {
         unreadable = unreadable || other.unreadable;
+        unwritten = unwritten || other.unwritten;
         stillListed = stillListed || other.stillListed;
         return *this;
     }
@@ -41,7 +45,8 @@ Report SetupOutlook(const std::u16string& progId, bool allowRemove, const ShellF
 Report SetupPowerPoint(const std::u16string& progId, bool allowRemove, const ShellFactory& shells);
 
 // One application and one version: appends the entry at the end of the OPEN chain when it is not
-// listed; when it is listed as the last value of the chain and allowRemove is true, deletes it.
+// listed, and reads it back (a write that is refused or reads back otherwise is reported as
+// unwritten); when it is listed as the last value of the chain and allowRemove is true, deletes it.
 Report UpdateAddinEntry(const std::u16string& progId, const std::u16string& appKey,
                         const std::u16string& version, bool allowRemove,
                         const ShellFactory& shells);
@@ -63,7 +68,8 @@ bool RegKeyExists(const std::u16string& keyPath, Shell& shell);
 RegValue ReadRegValue(const std::u16string& keyPath, const std::u16string& valueName,
                       const ShellFactory& shells);
 
-// Writes the value; an empty type leaves the choice to the shell. Every failure is ignored.
+// Writes the value; an empty type leaves the choice to the shell. Every failure is ignored here:
+// the caller reads the value back to learn whether it is there.
 void WriteRegValue(const std::u16string& keyPath, const std::u16string& valueName,
                    const RegValue& value, const std::u16string& valueType,
                    const ShellFactory& shells);

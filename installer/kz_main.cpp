@@ -29,9 +29,10 @@ constexpr std::array<Application, 5> kApplications{{
 }};
 
 Outcome FromReport(const kzInstall::Report& report) {
-    if (report.unreadable && report.stillListed) return Outcome::UnreadableAndStillListed;
+    const bool leftAlone = report.unreadable || report.unwritten;
+    if (leftAlone && report.stillListed) return Outcome::LeftAloneAndStillListed;
     if (report.stillListed) return Outcome::StillListed;
-    if (report.unreadable) return Outcome::ValueUnreadable;
+    if (leftAlone) return Outcome::LeftAlone;
     return Outcome::Completed;
 }
 

@@ -21,22 +21,24 @@ using MessageBoxFn = std::function<void(const std::u16string& text, const std::u
 // MB_ICONEXCLAMATION | MB_OK: the warning icon and a single OK button.
 inline constexpr std::uint32_t kWarningBoxStyle = 0x30;
 
-inline constexpr std::u16string_view kWarningTitle = u"SPANWISE Formula";
+inline constexpr std::u16string_view kWarningTitle = u"TextBraid Formula";
 inline constexpr std::u16string_view kWarningText =
     u"To be able to fully use this product: \r\n"
     u" After this install, open Excel, then go to the Add-Ins list. \r\n"
-    u"  - If \"Tallyspan.Spanwise\" is in the list, select it.\r\n"
-    u"  - If not in the list, click \"Automation\", find and select \"Tallyspan.Spanwise\".";
+    u"  - If \"kzTEXTBRAID.TEXTBRAID\" is in the list, select it.\r\n"
+    u"  - If not in the list, click \"Automation\", find and select \"kzTEXTBRAID.TEXTBRAID\".";
 
 // How a run ended; the program's exit status is the number.
 enum class Outcome : int {
     Completed = 0,     // a per-application routine ran to its end
     WarningShown = 1,  // a failure stopped the work and the warning box was shown
     Ignored = 2,       // the command line was unusable or named no known application: nothing done
-    // The routine ran to its end, but left something for the user:
-    ValueUnreadable = 3,           // a version was left alone: a value of its chain was unreadable
-    StillListed = 4,               // uninstall: the add-in is still on a list (untick it in Excel)
-    UnreadableAndStillListed = 5,  // both of 3 and 4
+    // The routine ran to its end, but left something for the user. 3: a version was left as it
+    // was, because a value of its chain was unreadable or the entry's write was refused or did
+    // not read back as written.
+    LeftAlone = 3,
+    StillListed = 4,              // uninstall: the add-in is still on a list (untick it in Excel)
+    LeftAloneAndStillListed = 5,  // both of 3 and 4
 };
 
 // Never throws: every failure is trapped here, including one of the box itself.

@@ -1,8 +1,9 @@
 @echo off
 rem Removes TextBraid for the current user: takes the worksheet function's Automation add-in off
-rem Excel's add-in list with AddinSetup.exe, deletes the COM add-in entry, and unregisters both
-rem DLLs' per-user registrations (regsvr32 /u /n /i:user; on 32-bit Windows only x86\). Close
-rem Excel first. Needs no administrator rights. Exit status: 0 removed; 1 a step failed (named); 3 removed,
+rem Excel's add-in list with AddinSetup.exe, deletes the COM add-in entry (and the keys
+rem Excel\Addins and Excel above it when nothing else is left in them), and unregisters both
+rem DLLs' per-user registrations (regsvr32 /u /n /i:user; on 32-bit Windows only x86\; a DLL
+rem that is not in the folder was not registered from it and is passed over). Close Excel first. Needs no administrator rights. Exit status: 0 removed; 1 a step failed (named); 3 removed,
 rem except what it names for the user to finish in Excel's Add-ins dialog.
 setlocal
 set "HERE=%~dp0"
@@ -44,6 +45,9 @@ if not errorlevel 1 (
   echo TextBraid: the COM add-in entry could not be deleted.
   set "STATUS=1"
 )
+rem install.cmd's reg add creates Excel\Addins and Excel above it when they are missing.
+call :drop_if_empty "HKEY_CURRENT_USER\Software\Microsoft\Office\Excel\Addins"
+call :drop_if_empty "HKEY_CURRENT_USER\Software\Microsoft\Office\Excel"
 
 rem The same regsvr32 choice as install.cmd's.
 set "REG64="
@@ -53,18 +57,29 @@ if exist "%SystemRoot%\SysWOW64\regsvr32.exe" (
   set "REG64=%SystemRoot%\System32\regsvr32.exe"
   if defined PROCESSOR_ARCHITEW6432 set "REG64=%SystemRoot%\Sysnative\regsvr32.exe"
 )
-if defined REG64 (
+if defined REG64 if exist "%HERE%x64\TextBraid.dll" (
   "%REG64%" /u /s /n /i:user "%HERE%x64\TextBraid.dll"
   if errorlevel 1 (
     echo TextBraid: the 64-bit x64\TextBraid.dll could not be unregistered.
     set "STATUS=1"
   )
 )
-"%REG32%" /u /s /n /i:user "%HERE%x86\TextBraid.dll"
-if errorlevel 1 (
-  echo TextBraid: the 32-bit x86\TextBraid.dll could not be unregistered.
-  set "STATUS=1"
+if exist "%HERE%x86\TextBraid.dll" (
+  "%REG32%" /u /s /n /i:user "%HERE%x86\TextBraid.dll"
+  if errorlevel 1 (
+    echo TextBraid: the 32-bit x86\TextBraid.dll could not be unregistered.
+    set "STATUS=1"
+  )
 )
 if "%STATUS%"=="0" echo TextBraid is removed.
 if "%STATUS%"=="3" echo TextBraid is removed, except for the step above.
 exit /b %STATUS%
+
+rem :drop_if_empty KEY (spelled as reg query prints it): deletes the key when it holds no value
+rem and no key.
+:drop_if_empty
+reg query "%~1" >nul 2>&1
+if errorlevel 1 exit /b 0
+for /f "tokens=1" %%L in ('reg query "%~1" 2^>nul') do if /i not "%%~L"=="%~1" exit /b 0
+reg delete "%~1" /f >nul 2>&1
+exit /b 0

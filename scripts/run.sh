@@ -21,8 +21,9 @@ if [ "${1:-}" = "--in-wine" ]; then
   options='HKCU\Software\Microsoft\Office\16.0\Excel\Options'
   wine regsvr32 /s "$win/server/com/TextBraid.dll"
   # The installer lists the add-in only where Excel's Options key exists; Excel makes that key
-  # the first time it runs, so it is made here as Excel would have.
-  wine reg add "$options" /f >/dev/null
+  # the first time it runs, so it is made here as Excel leaves it: values of its own and no
+  # default value (`reg add` without /v would make an empty one).
+  wine reg add "$options" /v Zoom /t REG_DWORD /d 100 /f >/dev/null
   wine "$w32/installer/AddinSetup.exe" kzTEXTBRAID.TEXTBRAID EXCEL 0
   wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
     /v LoadBehavior /t REG_DWORD /d 3 /f >/dev/null

@@ -2,9 +2,9 @@
 // off. A windowless program: no console, no output; its only user interface is the warning box.
 // Exit status (kzMain::Outcome): 0 when the routine ran to its end with nothing left undone,
 // 1 after the warning box, 2 when the command line was unusable or named no known application
-// (nothing done), 3 when a version was left alone because a value of its chain could not be
-// read, 4 when an uninstall left the add-in listed somewhere for the user to untick in Excel,
-// 5 for both of 3 and 4.
+// (nothing done), 3 when a version was left as it was because a value of its chain could not be
+// read or the entry's write was refused or did not read back, 4 when an uninstall left the add-in
+// listed somewhere for the user to untick in Excel, 5 for both of 3 and 4.
 #include <objbase.h>
 #include <windows.h>
 

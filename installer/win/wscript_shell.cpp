@@ -131,15 +131,42 @@ void ToVariant(const RegValue& value, VARIANT& target) {
     Fail("an array cannot be passed to the shell", DISP_E_TYPEMISMATCH);
 }
 
+// Whether the key of a key path ("HKEY_CURRENT_USER\<key>\", ending in "\") exists, asked of the
+// registry read-only; nothing is created. A key that is there but closed to this user counts as
+// there: reading its values then fails, which the installer reports.
+bool UserKeyExists(const std::u16string& path) {
+    static constexpr std::u16string_view kRoots[] = {u"HKEY_CURRENT_USER\\", u"HKCU\\"};
+    for (const std::u16string_view root : kRoots) {
+        if (path.size() <= root.size() || kzInstall::UpperCase(path.substr(0, root.size())) != root)
+            continue;
+        const std::wstring key =
+            ToWide(std::u16string_view(path).substr(root.size(), path.size() - root.size() - 1));
+        HKEY handle = nullptr;
+        const LSTATUS status =
+            RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_QUERY_VALUE, &handle);
+        if (status == ERROR_SUCCESS) RegCloseKey(handle);
+        return status == ERROR_SUCCESS || status == ERROR_ACCESS_DENIED;
+    }
+    return false;
+}
+
 class WScriptShell final : public kzInstall::Shell {
   public:
     explicit WScriptShell(ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
 
+    // A key path answers the key's default value, or an empty text when the key exists without
+    // one (a shell may fail that read as if the key were absent): it fails only for a key that
+    // is not there.
     RegValue RegRead(const std::u16string& path) override {
         std::array<UniqueVariant, 1> args;
         ToVariant(RegValue::String(path), *args[0].get());
         UniqueVariant result;
-        Call(L"RegRead", args, result.get());
+        try {
+            Call(L"RegRead", args, result.get());
+        } catch (const ShellFailure&) {
+            if (path.empty() || path.back() != u'\\' || !UserKeyExists(path)) throw;
+            return RegValue::String({});
+        }
         return FromVariant(*result.get());
     }
 

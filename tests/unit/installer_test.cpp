@@ -40,6 +40,7 @@ struct Registry {
     std::map<std::u16string, std::map<std::u16string, RegValue>> keys;  // paths below the root
     std::set<std::u16string> refused, unreadable;
     int failingCreation = 0, creations = 0;  // 1-based; -1: every one
+    bool garbling = false;                   // writes store what does not read back as written
     KeyProbe keyProbe = KeyProbe::EmptyText;
     std::int32_t notFound = static_cast<std::int32_t>(0x80070002u);
 
@@ -83,8 +84,9 @@ struct FakeShell final : kzInstall::Shell {
                   const std::optional<std::u16string>& type) override {
         const auto [key, name] = Split(path, r.refused);
         const bool number = type ? *type == u"REG_DWORD" : value.kind() == RegValue::Kind::Number;
-        r.keys[key][name] =
-            number ? RegValue::Number(value.number()) : RegValue::String(value.ToText());
+        r.keys[key][name] = number       ? RegValue::Number(value.number())
+                            : r.garbling ? RegValue::String(u"/")
+                                         : RegValue::String(value.ToText());
     }
 
     void RegDelete(const std::u16string& path) override {
@@ -127,8 +129,9 @@ RegValue Value(const std::u16string& v) {
 // of that version; 17.0:NAME=V, Word:NAME=V a value in that version's or application's;
 // Word:-NAME that value gone; @ the add-in's Add-in Manager value, as Excel leaves it when the
 // add-in is unticked. Faults: !NAME unreadable in 16.0; ~ every write and delete of the add-in's
-// values refused; % "not found" as the plain code 2; *N the Nth shell creation fails, * every
-// one; ?f, ?n a key without a default value answered by failing, by nothing.
+// values refused; ^ every write reads back otherwise; % "not found" as the plain code 2; *N the
+// Nth shell creation fails, * every one; ?f, ?n a key without a default value answered by
+// failing, by nothing.
 void Put(Registry& r, std::u16string_view layout) {
     const std::u16string options = UpperCase(kRoot + Key(u"16.0") + u"\\");
     for (std::size_t start = 0; start < layout.size();) {
@@ -146,6 +149,7 @@ void Put(Registry& r, std::u16string_view layout) {
         if (item[0] == u'-') r.keys[UpperCase(Key(version, u"Options", app))].erase(item.substr(1));
         if (item[0] == u'!') r.unreadable.insert(options + item.substr(1));
         if (item == u"%") r.notFound = 2;
+        if (item == u"^") r.garbling = true;
         if (item[0] == u'*') r.failingCreation = item[1] ? (item[1] - 48) * 10 + item[2] - 48 : -1;
         if (item[0] == u'?') r.keyProbe = item == u"?f" ? KeyProbe::Fails : KeyProbe::Nothing;
         if (item == u"~") {
@@ -183,20 +187,22 @@ const ChainCase kChainCases[] = {
     {kToggle, u"OPEN=#7|OPEN1=E", u"OPEN=#7"},
     {kAdd, u"OPEN=", u"OPEN=|OPEN1=E"},
     {kToggle, u"OPEN=E|OPEN1=[a]", u"OPEN=E|OPEN1=[a]"},
-    {kAdd, u"OPEN=O|OPEN1=T|!OPEN1", u"OPEN=O|OPEN1=T", Outcome::ValueUnreadable},
-    {kToggle, u"OPEN=E|OPEN1=O|!OPEN1", u"OPEN=E|OPEN1=O", Outcome::ValueUnreadable},
-    {kAdd, u"OPEN=O|~", u"OPEN=O"},
+    {kAdd, u"OPEN=O|OPEN1=T|!OPEN1", u"OPEN=O|OPEN1=T", Outcome::LeftAlone},
+    {kToggle, u"OPEN=E|OPEN1=O|!OPEN1", u"OPEN=E|OPEN1=O", Outcome::LeftAlone},
+    {kAdd, u"OPEN=O|~", u"OPEN=O", Outcome::LeftAlone},
+    {kAdd, u"OPEN=O|^", u"OPEN=O", Outcome::LeftAlone},
     {kToggle, u"OPEN=E|~", u"OPEN=E"},
     // Every version with an Options key, by the shell's answer for a key without a default value.
     {kAdd, u"99.0|10.0", u"99.0:OPEN=E|10.0:OPEN=E|OPEN=E"},
     {kAdd, u"99.0|10.0|?f", u"99.0|10.0|OPEN=E"},
     {kAdd, u"99.0|?n", u"99.0|OPEN=E"},
-    // Shell creations: 99.0..18.0 are 1..82; 17.0: step 83, read 84, write 85; 16.0: step 86,
-    // read 87, write 88. Only the step's own shell stops the run.
+    // Shell creations: 99.0..18.0 are 1..82; 17.0: step 83, read 84, write 85, read back 86;
+    // 16.0: step 87, read 88, write 89, read back 90. Only the step's own shell stops the run.
     {kAdd, u"*|17.0", u"17.0", Outcome::WarningShown},
-    {kAdd, u"*86|17.0|15.0", u"17.0:OPEN=E|15.0", Outcome::WarningShown},
-    {kAdd, u"*87|17.0|15.0", u"17.0:OPEN=E|15.0:OPEN=E", Outcome::ValueUnreadable},
-    {kAdd, u"*88|17.0|15.0", u"17.0:OPEN=E|15.0:OPEN=E"},
+    {kAdd, u"*87|17.0|15.0", u"17.0:OPEN=E|15.0", Outcome::WarningShown},
+    {kAdd, u"*88|17.0|15.0", u"17.0:OPEN=E|15.0:OPEN=E", Outcome::LeftAlone},
+    {kAdd, u"*89|17.0|15.0", u"17.0:OPEN=E|15.0:OPEN=E", Outcome::LeftAlone},
+    {kAdd, u"*90|17.0|15.0", u"17.0:OPEN=E|15.0:OPEN=E", Outcome::LeftAlone},
     {kToggle, u"17.0|15.0|OPEN=[E]", u"17.0:OPEN=E|15.0|OPEN=[E]", Outcome::WarningShown},
     // Uninstalling: the entries at the end of the chain and the Add-in Manager value go.
     {kRemove, u"OPEN=O|OPEN1= /a \"kztextbraid.TEXTBRAID\"|@", u"OPEN=O"},
@@ -207,8 +213,8 @@ const ChainCase kChainCases[] = {
     {kRemove, u"OPEN=E|OPEN1=#3|OPEN2=E", u"OPEN=E|OPEN1=#3", Outcome::StillListed},
     {kRemove, u"OPEN=[E]|OPEN1=E", u"OPEN=[E]"},
     {kRemove, u"OPEN=O|OPEN2=E", u"OPEN=O|OPEN2=E"},
-    {kRemove, u"OPEN=E|OPEN1=O|!OPEN1", u"OPEN=E|OPEN1=O", Outcome::UnreadableAndStillListed},
-    {kRemove, u"OPEN=O|OPEN1=E|!OPEN", u"OPEN=O|OPEN1=E", Outcome::ValueUnreadable},
+    {kRemove, u"OPEN=E|OPEN1=O|!OPEN1", u"OPEN=E|OPEN1=O", Outcome::LeftAloneAndStillListed},
+    {kRemove, u"OPEN=O|OPEN1=E|!OPEN", u"OPEN=O|OPEN1=E", Outcome::LeftAlone},
     {kRemove, u"OPEN=E|@|~", u"OPEN=E|@", Outcome::StillListed},
     {kRemove, u"@|~", u"@", Outcome::StillListed},
     {kRemove, u"OPEN=E|*", u"OPEN=E", Outcome::WarningShown},
@@ -261,7 +267,7 @@ TEST(Installer, EveryRowLeavesExactlyTheExpectedRegistry) {
         EXPECT_EQ(kzMain::Main(c.line, registry.Factory(),
                                [&boxes](const std::u16string&, const std::u16string& title,
                                         std::uint32_t style) {
-                                   EXPECT_EQ(title, u"SPANWISE Formula");
+                                   EXPECT_EQ(title, u"TextBraid Formula");
                                    EXPECT_EQ(style, 0x30u);  // MB_ICONEXCLAMATION | MB_OK
                                    ++boxes;
                                }),

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The release zip under Wine, unpacked into a path with blanks: without Excel's Options key
-# install.cmd changes nothing; with it, it registers the DLL (in a win64 prefix both) for the user
+# install.cmd changes nothing; with one whose add-in list cannot be read it says the add-in is not
+# listed, with the step that lists it, and ends non-zero; with Excel's Options key as Excel
+# leaves it (values, no default value) it registers the DLL (in a win64 prefix both) for the user
 # only, lists the add-in after an unrelated OPEN value and writes the COM add-in entry, twice as
 # once; the guide's examples give their results through the installed add-in; uninstall.cmd
-# restores HKCU's Software tree. In a win64 prefix a 64-bit and a 32-bit stand-in Excel each load
-# their own DLL. AddinSetup runs over the installer tests' stand-in WScript.Shell (Wine's cannot
-# delete registry values). Runs inside scripts/with-wine.sh.
+# restores HKCU's Software tree, also for a package that lost its x64\ folder. In a win64 prefix
+# a 64-bit and a 32-bit stand-in Excel each load their own DLL. install.cmd runs over Wine's own
+# WScript.Shell; uninstall.cmd over the installer tests' stand-in, which adds the RegDelete that
+# Wine's lacks. Runs inside scripts/with-wine.sh.
 #   dist_install.sh TextBraid-x.y.z.zip xlstandin.exe installer_standin_shell.dll WORK_DIR [APP32]
 set -euo pipefail
 zip=$1 app=$2 shell=$3 work=$4 app32=${5:-}
@@ -22,7 +25,6 @@ cleanup() {
   wine regsvr32 /s /u "$(winepath -w "$shell")" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
-wine regsvr32 /s "$(winepath -w "$shell")"
 
 failures=0
 fail() { failures=$((failures + 1)); echo "dist_install: $*" >&2; }
@@ -64,7 +66,10 @@ open("mirror.reg", "w", encoding="utf-16").write(text.replace("HKEY_CURRENT_USER
 }
 run_cmd() {  # run_cmd SCRIPT: runs it with Wine's cmd.exe; sets status and said
   status=0
+  [ "$1" = uninstall.cmd ] && wine regsvr32 /s "$(winepath -w "$shell")"
   said=$(wine cmd /c "$(winepath -w "$pkg/$1")" 2>&1 | tr -d '\r') || status=$?
+  [ "$1" = uninstall.cmd ] && wine regsvr32 /s /u "$(winepath -w "$shell")"  # Wine's own again
+  true
 }
 
 # No Excel settings yet: nothing changes, exit status 2.
@@ -74,9 +79,24 @@ expect "install.cmd without Options: exit status ($said)" 2 "$status"
 grep -q "Start Excel once" <<<"$said" || fail "install.cmd without Options said: $said"
 expect "install.cmd without Options changed the registry" "$before" "$(snapshot)"
 
-# Excel's settings as Excel leaves them, with an unrelated add-in listed and another value.
-wine reg add "$options" /v OPEN /d '/A "Other.Addin"' /f >/dev/null
+# An add-in list Wine's shell cannot read (a REG_QWORD OPEN): not listed, said so with the step
+# that lists it, exit status 4; uninstall.cmd removes everything, the keys install.cmd created
+# above the COM add-in entry too.
 wine reg add "$options" /v Zoom /t REG_DWORD /d 100 /f >/dev/null
+clean=$(snapshot)
+wine reg add "$options" /v OPEN /t REG_QWORD /d 7 /f >/dev/null
+run_cmd install.cmd
+expect "install.cmd over an unreadable list: exit status ($said)" 4 "$status"
+grep -q "not in Excel's add-in list of Excel 16.0" <<<"$said" && grep -q "Automation" <<<"$said" &&
+  ! grep -q "is installed" <<<"$said" || fail "install.cmd over an unreadable list said: $said"
+run_cmd uninstall.cmd
+expect "uninstall.cmd over an unreadable list: exit status ($said)" 3 "$status"
+wine reg delete "$options" /v OPEN /f >/dev/null
+expect "registry after install and uninstall over an unreadable list" "$clean" "$(snapshot)"
+
+# Excel's settings as Excel leaves them (no default value: install makes none, which the listing
+# of Options below would show), with an unrelated add-in listed and another value.
+wine reg add "$options" /v OPEN /d '/A "Other.Addin"' /f >/dev/null
 wine reg add "$office\\Excel\\Addins\\Other.Connect" /v LoadBehavior /t REG_DWORD /d 2 /f >/dev/null
 before=$(snapshot) machine_before=$(machine_classes)
 for time in once again; do
@@ -146,4 +166,16 @@ run_cmd uninstall.cmd
 expect "uninstall.cmd: exit status ($said)" 0 "$status"
 expect "registry after uninstall differs from before install" "$before" "$(snapshot)"
 expect "uninstall.cmd changed HKEY_LOCAL_MACHINE's classes" "$machine_before" "$(machine_classes)"
+
+if [ -n "$win64" ]; then
+  # A package that lost its x64\ folder: install.cmd registers x86\ and stops at x64\, saying
+  # so; uninstall.cmd removes what was done and counts the missing DLL as not registered.
+  rm -r "$pkg/x64"
+  run_cmd install.cmd
+  expect "install.cmd without x64\\: exit status ($said)" 1 "$status"
+  run_cmd uninstall.cmd
+  expect "uninstall.cmd without x64\\: exit status ($said)" 0 "$status"
+  grep -q "TextBraid is removed." <<<"$said" || fail "uninstall.cmd without x64\\ said: $said"
+  expect "registry after uninstall without x64\\" "$before" "$(snapshot)"
+fi
 [ "$failures" = 0 ] && echo "dist_install: install and uninstall as expected"

@@ -1,7 +1,7 @@
-// "WScript.Shell" for the Wine test prefix: Wine's own shell object with what the installer relies
-// on and Wine lacks added over the registry API: RegDelete (Wine answers E_NOTIMPL), and RegRead
-// of a key that exists without a default value answering an empty text (Wine fails as if the key
-// were absent). regsvr32 puts it under the ProgID; /u gives the ProgID back to Wine's own class.
+// "WScript.Shell" for the Wine test prefix's uninstall steps: Wine's own shell object with the one
+// member the installer relies on and Wine lacks, RegDelete (Wine answers E_NOTIMPL), added over
+// the registry API; everything else goes to Wine's shell unchanged. regsvr32 puts it under the
+// ProgID; /u gives the ProgID back to Wine's own class.
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -15,21 +15,19 @@ constexpr CLSID kWineShell = {
 constexpr wchar_t kClsidText[] = L"{16E29E89-DCE1-482B-B95A-86E1D68E0C66}";
 constexpr DISPID kRegDelete = 0x40000001;
 
-// On "HKEY_CURRENT_USER\<key>\<name>": deletes the value (the registry's answer), or reads the
-// key itself (name empty) and answers 1 when it exists without a default value.
-LSTATUS OnRegistry(const std::wstring& path, bool remove) {
+// Deletes the value "HKEY_CURRENT_USER\<key>\<name>"; the registry's answer.
+LSTATUS DeleteValue(const std::wstring& path) {
     const std::size_t root = 18, last = path.rfind(L'\\');  // "HKEY_CURRENT_USER\"
     if (path.compare(0, root, L"HKEY_CURRENT_USER\\") != 0 || last < root)
         return ERROR_INVALID_PARAMETER;
     const std::wstring name = path.substr(last + 1);
     HKEY key = nullptr;
     LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, path.substr(root, last - root).c_str(), 0,
-                                   remove ? KEY_SET_VALUE : KEY_QUERY_VALUE, &key);
+                                   KEY_SET_VALUE, &key);
     if (status != ERROR_SUCCESS) return status;
-    status = remove ? RegDeleteValueW(key, name.c_str())
-                    : RegQueryValueExW(key, nullptr, nullptr, nullptr, nullptr, nullptr);
+    status = RegDeleteValueW(key, name.c_str());
     RegCloseKey(key);
-    return remove ? status : name.empty() && status == ERROR_FILE_NOT_FOUND;
+    return status;
 }
 
 class Shell final : public IDispatch {
@@ -55,37 +53,28 @@ class Shell final : public IDispatch {
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
                                             DISPID* ids) override {
         if (count == 1 && lstrcmpiW(names[0], L"RegDelete") == 0) return *ids = kRegDelete, S_OK;
-        const HRESULT hr = inner_->GetIDsOfNames(riid, names, count, lcid, ids);
-        if (SUCCEEDED(hr) && count == 1 && lstrcmpiW(names[0], L"RegRead") == 0) regRead_ = ids[0];
-        return hr;
+        return inner_->GetIDsOfNames(riid, names, count, lcid, ids);
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
                                      DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
                                      UINT* argumentError) override {
+        if (id != kRegDelete)
+            return inner_->Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
         VARIANT path;
         VariantInit(&path);
-        if ((id == kRegDelete || id == regRead_) && params && params->cArgs == 1)
-            VariantChangeType(&path, &params->rgvarg[0], 0, VT_BSTR);
+        if (params && params->cArgs == 1) VariantChangeType(&path, &params->rgvarg[0], 0, VT_BSTR);
         const std::wstring text(path.vt == VT_BSTR ? path.bstrVal : L"");
         VariantClear(&path);
-        if (id == kRegDelete) {  // a failure comes back as the platform's shell raises it
-            const LSTATUS status = OnRegistry(text, true);
-            if (status == ERROR_SUCCESS) return S_OK;
-            if (exception)
-                *exception = EXCEPINFO{}, exception->scode = HRESULT_FROM_WIN32(DWORD(status));
-            return DISP_E_EXCEPTION;
-        }
-        if (id == regRead_ && result && OnRegistry(text, false) == 1) {
-            result->vt = VT_BSTR;
-            result->bstrVal = SysAllocString(L"");
-            return S_OK;
-        }
-        return inner_->Invoke(id, riid, lcid, flags, params, result, exception, argumentError);
+        // A failure comes back as the platform's shell raises it.
+        const LSTATUS status = DeleteValue(text);
+        if (status == ERROR_SUCCESS) return S_OK;
+        if (exception)
+            *exception = EXCEPINFO{}, exception->scode = HRESULT_FROM_WIN32(DWORD(status));
+        return DISP_E_EXCEPTION;
     }
 
   private:
     IDispatch* inner_;
-    DISPID regRead_ = DISPID_UNKNOWN;
     LONG refs_ = 1;
 };
 
