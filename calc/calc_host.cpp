@@ -50,6 +50,9 @@ constexpr ErrorPair kErrors[] = {
     {521, xlerr::null_}, {532, xlerr::div0}, {519, xlerr::value}, {524, xlerr::ref},
     {525, xlerr::name},  {503, xlerr::num},  {0x7FFF, xlerr::na},
 };
+// Calc's own errors (Err:522, a circular reference, and the like) travel through the worksheet
+// function as error numbers above this one, so a result shows the very error its cell held.
+constexpr std::int32_t kCalcOwnErrors = 0x4000;
 
 // --- the document of one call ----------------------------------------------------------
 
@@ -571,12 +574,16 @@ Value value_argument(const uno::Any& any) {
 std::int32_t calc_error_of(std::int32_t scode) {
     for (const ErrorPair& pair : kErrors)
         if (xlerr::scode(pair.excel) == scode) return pair.calc;
+    const std::int32_t number = xlerr::number_of(scode);
+    if (number > kCalcOwnErrors && number <= kCalcOwnErrors + 0xFFFF)
+        return number - kCalcOwnErrors;
     return 519;
 }
 
 std::int32_t scode_of_calc_error(std::int32_t calc_error) {
     for (const ErrorPair& pair : kErrors)
         if (pair.calc == calc_error) return xlerr::scode(pair.excel);
+    if (calc_error > 0 && calc_error <= 0xFFFF) return xlerr::scode(kCalcOwnErrors + calc_error);
     return xlerr::scode(xlerr::value);
 }
 

@@ -36,7 +36,8 @@ Value value_argument(const css::uno::Any& any);
 // meaning, a range (a cell holding an error) by its value; anything else is #VALUE!.
 css::uno::Any result_of(const Value& result);
 
-// Calc's error code of an Excel error value and back; codes without a counterpart are #VALUE!.
+// Calc's error code of an Excel error value and back. Calc's errors that Excel lacks keep their
+// code through the round trip; Excel's that Calc lacks are #VALUE!.
 std::int32_t calc_error_of(std::int32_t scode);
 std::int32_t scode_of_calc_error(std::int32_t calc_error);
 
