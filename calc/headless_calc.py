@@ -98,6 +98,32 @@ def escaped(text):
             .replace("\r", "\\r"))
 
 
+def install(oxt, work, books, soffice):
+    """A fresh profile in WORK with the extension installed by unopkg, the books copied in (the
+    first as book.xlsx); gives the soffice command that uses the profile."""
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(os.path.join(work, "profile", "user"))
+    shutil.copy(oxt, os.path.join(work, "TextBraid.oxt"))
+    for i, book in enumerate(books):
+        shutil.copy(book, os.path.join(work, "book.xlsx" if i == 0 else os.path.basename(book)))
+    with open(os.path.join(work, "profile", "user", "registrymodifications.xcu"), "w") as f:
+        f.write(PROFILE_SETTINGS)
+    if os.geteuid() == 0:
+        for folder, dirs, files in os.walk(work):
+            for name in [folder, *(os.path.join(folder, n) for n in dirs + files)]:
+                os.chown(name, NOBODY, NOBODY)
+    profile = f"-env:UserInstallation=file://{work}/profile"
+    run(as_user(["unopkg", "add", "-s", profile, os.path.join(work, "TextBraid.oxt")], work),
+        "unopkg add")
+    return [soffice, profile, "--headless", "--norestore"]
+
+
+def convert(office, work, name, target, outdir):
+    """Has headless Calc open WORK/NAME (recalculating it) and write it as TARGET to OUTDIR."""
+    run(as_user([*office, "--convert-to", target, "--outdir", os.path.join(work, outdir),
+                 os.path.join(work, name)], work), f"soffice --convert-to {target}")
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("oxt")
@@ -108,30 +134,15 @@ def main():
     p.add_argument("--times", action="store_true")
     a = p.parse_args()
     work = os.path.abspath(a.keep) if a.keep else tempfile.mkdtemp(prefix="tb-calc-")
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(os.path.join(work, "profile", "user"))
     stem = "book"
-    shutil.copy(a.oxt, os.path.join(work, "TextBraid.oxt"))
-    shutil.copy(a.book, os.path.join(work, stem + ".xlsx"))
-    with open(os.path.join(work, "profile", "user", "registrymodifications.xcu"), "w") as f:
-        f.write(PROFILE_SETTINGS)
-    if os.geteuid() == 0:
-        for folder, dirs, files in os.walk(work):
-            for name in [folder, *(os.path.join(folder, n) for n in dirs + files)]:
-                os.chown(name, NOBODY, NOBODY)
-    profile = f"-env:UserInstallation=file://{work}/profile"
     try:
         start = time.perf_counter()
-        run(as_user(["unopkg", "add", "-s", profile, os.path.join(work, "TextBraid.oxt")], work),
-            "unopkg add")
+        office = install(a.oxt, work, [a.book], a.soffice)
         installed = time.perf_counter()
-        office = [a.soffice, profile, "--headless", "--norestore"]
-        run(as_user([*office, "--convert-to", CSV_FILTER, "--outdir", os.path.join(work, "csv"),
-                     os.path.join(work, stem + ".xlsx")], work), "soffice --convert-to csv")
+        convert(office, work, stem + ".xlsx", CSV_FILTER, "csv")
         converted = time.perf_counter()
         if a.save_xlsx:
-            run(as_user([*office, "--convert-to", "xlsx", "--outdir", os.path.join(work, "saved"),
-                         os.path.join(work, stem + ".xlsx")], work), "soffice --convert-to xlsx")
+            convert(office, work, stem + ".xlsx", "xlsx", "saved")
             saved = os.path.join(work, "saved", stem + ".xlsx")
             if not os.path.exists(saved):
                 sys.exit("headless_calc: Calc saved no .xlsx")

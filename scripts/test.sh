@@ -8,13 +8,10 @@ scripts/setup.sh
 
 cmake --preset native >/dev/null
 cmake --build --preset native
+# The native tests include calc_headless: TextBraid.oxt installed with unopkg into a fresh
+# profile (as nobody when root), the sample workbook and the formula case table evaluated in
+# headless LibreOffice Calc and compared with the native command (about a minute).
 ctest --preset native -j2
-
-# LibreOffice Calc: TextBraid.oxt installed with unopkg into a fresh profile (as nobody when
-# root), the sample workbook and the formula case table evaluated in headless Calc and compared
-# with the native command (about a minute).
-python3 tests/calc/calc_test.py build/native/tools/textbraid build/native/tests/calc/case_cells \
-  build/native/TextBraid.oxt build/native/calc_test
 
 # libFuzzer targets (clang, ASan/UBSan): regression inputs, then a fixed number of inputs from a
 # fixed seed per target.
