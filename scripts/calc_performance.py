@@ -3,13 +3,15 @@
 workbook of docs/performance.md (four columns of 100,000 short texts) with 50 joins of 2,000
 cells, once as TEXTBRAID and once as TEXTJOIN, each opened, recalculated and written as CSV by
 `soffice --headless --convert-to` in one profile with TextBraid.oxt installed (start-up
-included in both). Runs alternate; medians. Checks the TEXTBRAID results against
-`textbraid calc` first.
+included in both). Runs alternate; medians of the wall time and of the processor time (user and
+system, of soffice and its children), the latter steadier on a machine shared with other work.
+Checks the TEXTBRAID results against `textbraid calc` first.
     scripts/calc_performance.py TextBraid.oxt TEXTBRAID [--rounds N] [--out DIR] [--json FILE]
 """
 import argparse
 import json
 import os
+import resource
 import shutil
 import subprocess
 import sys
@@ -52,18 +54,27 @@ def main():
     names = {"textbraid": "book.xlsx", "textjoin": "textjoin.xlsx"}
     headless_calc.convert(office, work, names["textjoin"], headless_calc.CSV_FILTER, "warm-up")
     times = {name: [] for name in names}
+    cpu = {name: [] for name in names}
     for _ in range(a.rounds):
         for name, book in names.items():
+            used = resource.getrusage(resource.RUSAGE_CHILDREN)
             start = time.perf_counter()
             headless_calc.convert(office, work, book, headless_calc.CSV_FILTER, name)
             times[name].append(time.perf_counter() - start)
+            after = resource.getrusage(resource.RUSAGE_CHILDREN)
+            cpu[name].append(after.ru_utime + after.ru_stime - used.ru_utime - used.ru_stime)
     for name in names:
         if not os.listdir(os.path.join(work, name)):  # soffice exits 0 even then
             sys.exit(f"calc_performance: Calc wrote no CSV for {name}")
     median = {name: sorted(t)[len(t) // 2] for name, t in times.items()}
+    median_cpu = {name: sorted(t)[len(t) // 2] for name, t in cpu.items()}
     figures = {"calc_textbraid_400k_s": round(median["textbraid"], 3),
                "calc_textjoin_400k_s": round(median["textjoin"], 3),
-               "ratio_calc_textbraid_to_textjoin": round(median["textbraid"] / median["textjoin"], 3)}
+               "ratio_calc_textbraid_to_textjoin": round(median["textbraid"] / median["textjoin"], 3),
+               "calc_textbraid_400k_cpu_s": round(median_cpu["textbraid"], 3),
+               "calc_textjoin_400k_cpu_s": round(median_cpu["textjoin"], 3),
+               "ratio_calc_textbraid_to_textjoin_cpu":
+                   round(median_cpu["textbraid"] / median_cpu["textjoin"], 3)}
     for name, value in figures.items():
         print(f"{name}: {value}")
     if a.json:
