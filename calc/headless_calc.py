@@ -8,8 +8,9 @@ escaped. Formulas are recalculated on load (the profile says so), as the command
     calc/headless_calc.py TextBraid.oxt BOOK.xlsx [--keep DIR] [--save-xlsx OUT.xlsx]
                           [--soffice PATH] [--times]
 
---save-xlsx also saves the evaluated workbook back as .xlsx; --times prints the install and the
-conversion times to standard error. Exit status: 0 results printed, 1 Calc wrote nothing or a
+--save-xlsx also opens the workbook in Calc as a user does and saves it as .xlsx (Save As,
+through LibreOffice's Python bridge, python3-uno); --times prints the install and the conversion
+times to standard error. Exit status: 0 results printed, 1 Calc wrote nothing or a
 step failed, 2 a bad command line.
 """
 import argparse
@@ -31,6 +32,32 @@ PROFILE_SETTINGS = """<?xml version="1.0" encoding="UTF-8"?>
 # Every sheet as CSV (UTF-8, comma, double quotes), cells as shown, one file per sheet.
 CSV_FILTER = "csv:Text - txt - csv (StarCalc):44,34,76,1,,1033,false,true,false,false,false,-1"
 NOBODY = 65534
+# Opens a workbook in a running Calc, saves it as .xlsx (Save As) and ends that Calc.
+SAVE_AS = """
+import sys, time, uno
+from com.sun.star.beans import PropertyValue
+def prop(name, value):
+    p = PropertyValue(); p.Name = name; p.Value = value; return p
+port, source, target = sys.argv[1:]
+local = uno.getComponentContext()
+resolver = local.ServiceManager.createInstanceWithContext("com.sun.star.bridge.UnoUrlResolver", local)
+for attempt in range(600):
+    try:
+        context = resolver.resolve(f"uno:socket,host=127.0.0.1,port={port};urp;StarOffice.ComponentContext")
+        break
+    except Exception:
+        time.sleep(0.5)
+else:
+    sys.exit("Calc did not answer")
+desktop = context.ServiceManager.createInstanceWithContext("com.sun.star.frame.Desktop", context)
+document = desktop.loadComponentFromURL(uno.systemPathToFileUrl(source), "_blank", 0, (prop("Hidden", True),))
+document.storeAsURL(uno.systemPathToFileUrl(target), (prop("FilterName", "Calc MS Excel 2007 XML"),))
+document.close(True)
+try:
+    desktop.terminate()
+except Exception:
+    pass
+"""
 
 
 def as_user(command, home):
@@ -124,6 +151,22 @@ def convert(office, work, name, target, outdir):
                  os.path.join(work, name)], work), f"soffice --convert-to {target}")
 
 
+def save_as_xlsx(office, work, name, target):
+    """Has Calc open WORK/NAME and Save As .xlsx to TARGET, driven over a local socket."""
+    port = str(20000 + os.getpid() % 20000)
+    calc = subprocess.Popen(as_user([*office, f"--accept=socket,host=127.0.0.1,port={port};urp;"],
+                                    work), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        saved = os.path.join(work, "saved.xlsx")
+        run(["/usr/bin/python3", "-c", SAVE_AS, port, os.path.join(work, name), saved],
+            "saving as .xlsx")
+        calc.wait(timeout=300)
+        shutil.copy(saved, target)
+    finally:
+        if calc.poll() is None:
+            calc.kill()
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("oxt")
@@ -142,11 +185,7 @@ def main():
         convert(office, work, stem + ".xlsx", CSV_FILTER, "csv")
         converted = time.perf_counter()
         if a.save_xlsx:
-            convert(office, work, stem + ".xlsx", "xlsx", "saved")
-            saved = os.path.join(work, "saved", stem + ".xlsx")
-            if not os.path.exists(saved):
-                sys.exit("headless_calc: Calc saved no .xlsx")
-            shutil.copy(saved, a.save_xlsx)
+            save_as_xlsx(office, work, stem + ".xlsx", a.save_xlsx)
         if a.times:
             print(f"unopkg add: {installed - start:.2f} s, conversion: {converted - installed:.2f} s",
                   file=sys.stderr)
