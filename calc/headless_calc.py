@@ -34,7 +34,7 @@ CSV_FILTER = "csv:Text - txt - csv (StarCalc):44,34,76,1,,1033,false,true,false,
 NOBODY = 65534
 # Opens a workbook in a running Calc, saves it as .xlsx (Save As) and ends that Calc.
 SAVE_AS = """
-import sys, time, uno
+import os, sys, time, uno
 from com.sun.star.beans import PropertyValue
 def prop(name, value):
     p = PropertyValue(); p.Name = name; p.Value = value; return p
@@ -57,6 +57,7 @@ try:
     desktop.terminate()
 except Exception:
     pass
+os._exit(0)  # the bridge to the office that ended must not be torn down at exit: it can crash
 """
 
 
@@ -103,7 +104,8 @@ def textbraid_cells(book):
             path = target if target.startswith("xl/") else "xl/" + target
             xml = z.read(path).decode("utf-8")
             found = []
-            for ref, body in re.findall(r'<c r="([A-Z]+[0-9]+)"[^>]*?>(.*?)</c>', xml, re.S):
+            cell_xml = r'<c r="([A-Z]+[0-9]+)"[^>]*?(?<!/)>(.*?)</c>'  # not an empty <c …/>
+            for ref, body in re.findall(cell_xml, xml, re.S):
                 formula = re.search(r"<f[^>]*>(.*?)</f>", body, re.S)
                 if formula and "TEXTBRAID(" in formula.group(1).upper():
                     m = re.fullmatch(r"([A-Z]+)([0-9]+)", ref)
