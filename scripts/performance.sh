@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Regenerates the figures of docs/performance.md: builds the release tools and the Windows
 # harness, runs the native benchmark, the harness through the DLL under Wine, the stand-in Excel
-# application against the native command, the LibreOffice comparison, the harness built for
-# 64-bit Windows, then writes the plot and the generated tables (between the page's "figures"
-# markers). About 20 minutes on 2 cores.
+# application against the native command, the LibreOffice comparison, TEXTBRAID in headless
+# Calc with the extension against Calc's TEXTJOIN, the harness built for 64-bit Windows, then
+# writes the plot and the generated tables (between the page's "figures" markers). About 20 minutes on 2 cores.
 #   scripts/performance.sh [OUT_DIR]        (default: build/performance; JSON files stay there)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +11,8 @@ out=$(realpath -m "${1:-$root/build/performance}")
 mkdir -p "$out"
 cd "$root"
 
-cmake --preset release >/dev/null && cmake --build --preset release --target textbraid textbraid_bench
+cmake --preset release >/dev/null &&
+  cmake --build --preset release --target textbraid textbraid_bench calc
 cmake --preset mingw32 >/dev/null &&
   cmake --build --preset mingw32 --target TextBraid AddinSetup xlstandin textbraid_com_bench
 cmake --preset mingw64 >/dev/null && cmake --build --preset mingw64 --target TextBraid textbraid_com_bench
@@ -20,6 +21,9 @@ build/release/tests/bench/textbraid_bench --benchmark_min_time=0.2 \
   --benchmark_out="$out/native.json" --benchmark_out_format=json >/dev/null
 python3 tests/bench/compare.py build/release/tools/textbraid --out "$out/books" \
   --json "$out/compare.json"
+# TEXTBRAID in headless Calc with TextBraid.oxt against Calc's TEXTJOIN, same workbook shape.
+python3 scripts/calc_performance.py build/release/TextBraid.oxt build/release/tools/textbraid \
+  --out "$out/calc" --json "$out/calc.json"
 
 # Under Wine: the harness, then the stand-in Excel application (the add-in installed as a user
 # would) against the native command on the same 100,000-cell workbook, alternately.
@@ -62,6 +66,6 @@ scripts/with-wine.sh win64 build/performance-wineprefix64 sh -c \
 
 /usr/bin/python3 tests/bench/plot.py "$out/native.json" "$out/com.json" -o docs/performance.png
 /usr/bin/python3 scripts/performance_tables.py docs/performance.md "$out/native.json" \
-  "$out/com.json" --extra "$out/compare.json" "$out/app.json" --bitness "$out/com.json" \
-  "$out/com64.json"
+  "$out/com.json" --extra "$out/compare.json" "$out/app.json" "$out/calc.json" \
+  --bitness "$out/com.json" "$out/com64.json"
 echo "performance: figures written to docs/performance.md and docs/performance.png"

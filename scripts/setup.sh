@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages a job needs.
-#   scripts/setup.sh run    what the main job (scripts/run.sh) needs: the compilers, Wine, a display
+#   scripts/setup.sh run    what the main job (scripts/run.sh) needs: the compilers, Wine, a display,
+#                           LibreOffice Calc and its SDK (the Calc extension is built and run)
 #   scripts/setup.sh        the same plus what the tests need (scripts/test.sh): the test and
 #                           benchmark libraries, clang for the fuzz targets, zip for the
-#                           release package, LibreOffice and matplotlib for the benchmarks'
-#                           comparison and plot (scripts/performance.sh)
+#                           release package, matplotlib for the benchmarks' plot
+#                           (scripts/performance.sh)
 # Idempotent: packages already present are left alone; safe to run on every invocation.
 set -euo pipefail
 
@@ -16,6 +17,7 @@ run_packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine32:i386 libwine:i386 wine64
   xvfb
+  libreoffice-calc-nogui libreoffice-dev
 )
 # The tests only.
 test_packages=(
@@ -23,7 +25,7 @@ test_packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   zip unzip
   xauth x11-apps netpbm
-  libreoffice-calc-nogui python3-matplotlib time
+  python3-matplotlib time
 )
 
 case "${1:-test}" in

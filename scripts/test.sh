@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the presets and runs every test: native (ASan/UBSan), a bounded
-# fuzz run, and, under Wine, the 32-bit and the 64-bit Windows builds.
+# Sets up the machine, builds the presets and runs every test: native (ASan/UBSan), the Calc
+# extension in headless LibreOffice Calc, a bounded fuzz run, and, under Wine, the 32-bit and
+# the 64-bit Windows builds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 cmake --preset native >/dev/null
 cmake --build --preset native
+# The native tests include calc_headless: TextBraid.oxt installed with unopkg into a fresh
+# profile (as nobody when root), the sample workbook and the formula case table evaluated in
+# headless LibreOffice Calc and compared with the native command (about a minute).
 ctest --preset native -j2
 
 # libFuzzer targets (clang, ASan/UBSan): regression inputs, then a fixed number of inputs from a
