@@ -37,6 +37,12 @@ KNOWN = {
     # as Err:522 where Excel shows 0.
     "newer error value": "#NAME?", "Sheet1!L10": "Err:522", "Sheet1!L11": "Err:522",
     "circular reference reads 0": "Err:522",
+    # The first text is a function's result, no reference (Err:504 as above).
+    "text functions": "Err:504",
+    # Calc computes what the stand-in cannot (VLOOKUP finds no "x": #N/A, as in Excel), and
+    # has no limit on chains of formula cells waiting for each other.
+    "saved value kept": "#N/A", "chain of 128 formula cells": "x",
+    "chain of 129 formula cells": "x",
 }
 
 
