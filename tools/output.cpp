@@ -66,28 +66,33 @@ std::string json_value(const Value& result) {
     }
 }
 
-// A result on one line: tab, line feed, carriage return and backslash written as \t, \n, \r
-// and \\ (the escapes C and JSON use), so a line break in a result cannot pass for a new one.
+// Writes the escape of a tab, a line feed, a carriage return or a backslash (\t, \n, \r, \\, the
+// escapes C and JSON share); false for any other character.
+bool append_escape(std::string& out, char ch) {
+    switch (ch) {
+        case '\t':
+            out += "\\t";
+            return true;
+        case '\n':
+            out += "\\n";
+            return true;
+        case '\r':
+            out += "\\r";
+            return true;
+        case '\\':
+            out += "\\\\";
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A result on one line, with those escapes, so a line break in a result cannot pass for a new
+// one.
 std::string escaped(std::u16string_view text) {
     std::string out;
-    for (const char ch : utf8(text)) {
-        switch (ch) {
-            case '\t':
-                out += "\\t";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            default:
-                out += ch;
-        }
-    }
+    for (const char ch : utf8(text))
+        if (!append_escape(out, ch)) out += ch;
     return out;
 }
 
@@ -108,30 +113,16 @@ std::string json_string(std::u16string_view text) {
     const std::string bytes = utf8(text);
     for (const char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += ch;
-                }
+        if (c == '"') {
+            out += "\\\"";
+        } else if (!append_escape(out, ch)) {
+            if (c < 0x20) {
+                char control[8];
+                std::snprintf(control, sizeof control, "\\u%04x", c);
+                out += control;
+            } else {
+                out += ch;
+            }
         }
     }
     out += '"';

@@ -770,11 +770,12 @@ void Reader::add_names(std::vector<RawName> raw, const std::vector<SheetEntry>& 
         }
         std::optional<std::size_t> sheet;
         if (r.local_sheet) {
-            if (*r.local_sheet >= sheets.size() || !sheets[*r.local_sheet].index) {
+            if (*r.local_sheet >= sheets.size() ||
+                !sheets[static_cast<std::size_t>(*r.local_sheet)].index) {
                 note(label + " belongs to no worksheet; left out");
                 continue;
             }
-            sheet = sheets[*r.local_sheet].index;
+            sheet = sheets[static_cast<std::size_t>(*r.local_sheet)].index;
         }
         if (refers_to.empty() || refers_to.size() > max_name_formula) {
             note(label +
