@@ -13,6 +13,8 @@ import zipfile
 
 root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(root, "tools"))
+sys.path.insert(0, os.path.join(root, "calc"))
+from headless_calc import column_letters  # noqa: E402
 from make_sample_workbook import Book, Error, sample_book  # noqa: E402
 
 CASE_ROW = 1000  # the cases sit in Sheet1!AB1000 on, away from every range they read
@@ -58,7 +60,7 @@ def case_book(case_cells, path):
         _, sheet, row, column, kind, value, fmt, formula = fields
         if sheet not in sheets:
             sheets[sheet] = book.sheet(sheet)
-        ref = f"{letters(int(column))}{row}"
+        ref = f"{column_letters(int(column))}{row}"
         typed = {"s": value, "n": float(value) if kind == "n" else None, "b": value == "1",
                  "e": Error(value), "-": None}[kind]
         sheets[sheet].set(ref, None if formula else typed,
@@ -69,14 +71,6 @@ def case_book(case_cells, path):
         names[f"Sheet1!{ref}"] = name
     book.save(path)
     return names
-
-
-def letters(n):
-    s = ""
-    while n:
-        n, digit = divmod(n - 1, 26)
-        s = chr(65 + digit) + s
-    return s
 
 
 def results(command, allowed=(0, 1)):
