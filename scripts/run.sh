@@ -9,14 +9,18 @@
 # workbook in headless LibreOffice Calc with the extension TextBraid.oxt, against the same.
 # It installs and builds only what it runs: no test libraries, no tests (scripts/test.sh does
 # those), in build folders of its own so the presets' folders keep their tests.
+# On a kernel that cannot run 32-bit programs it does the 64-bit half only; AddinSetup.exe, being
+# 32-bit, cannot run there, so the add-in is listed by hand as a user does in the Add-ins dialog.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/wine-env.sh
 root=$PWD
 main=$root/build/main
 out=$main/demo
 
 # Inside Wine (called by this script through scripts/with-wine.sh), with the DLL and the stand-in
-# Excel of one build (mingw32 or mingw64); AddinSetup.exe is the 32-bit one for both.
+# Excel of one build (mingw32 or mingw64); AddinSetup.exe is the 32-bit one for both, or, with a
+# third argument "by-hand", the add-in is listed without it.
 if [ "${1:-}" = "--in-wine" ]; then
   w32=$main/mingw32 win=$main/$2
   options='HKCU\Software\Microsoft\Office\16.0\Excel\Options'
@@ -25,7 +29,12 @@ if [ "${1:-}" = "--in-wine" ]; then
   # the first time it runs, so it is made here as Excel leaves it: values of its own and no
   # default value (`reg add` without /v would make an empty one).
   wine reg add "$options" /v Zoom /t REG_DWORD /d 100 /f >/dev/null
-  wine "$w32/installer/AddinSetup.exe" kzTEXTBRAID.TEXTBRAID EXCEL 0
+  if [ "${3:-}" = by-hand ]; then
+    # What the user does in Excel's Add-ins dialog (Automation..., TextBraid): the OPEN value.
+    wine reg add "$options" /v OPEN /d '/A "kzTEXTBRAID.TEXTBRAID"' /f >/dev/null
+  else
+    wine "$w32/installer/AddinSetup.exe" kzTEXTBRAID.TEXTBRAID EXCEL 0
+  fi
   wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
     /v LoadBehavior /t REG_DWORD /d 3 /f >/dev/null
   wine reg add 'HKCU\Software\Microsoft\Office\Excel\Addins\kzTEXTBRAID.ConnectExcel' \
@@ -48,20 +57,28 @@ quietly() {  # runs a step with its output in the log; shows the log when it fai
 }
 : >"$log"
 quietly scripts/setup.sh run
+builds="mingw32 mingw64" by_hand=
+if ! kernel_runs_i386; then
+  echo "run.sh: 64-bit half only, AddinSetup.exe not run (the add-in is listed by hand): $no_i386_reason"
+  builds=mingw64 by_hand=by-hand
+fi
 quietly cmake --preset release -B "$main/release" -DTB_TESTS=OFF -DTB_BENCH=OFF
 quietly cmake --build "$main/release" --target textbraid
-quietly cmake --preset mingw32 -B "$main/mingw32" -DTB_TESTS=OFF
-quietly cmake --build "$main/mingw32" --target TextBraid AddinSetup xlstandin
+if [ -z "$by_hand" ]; then
+  quietly cmake --preset mingw32 -B "$main/mingw32" -DTB_TESTS=OFF
+  quietly cmake --build "$main/mingw32" --target TextBraid AddinSetup xlstandin
+fi
 quietly cmake --preset mingw64 -B "$main/mingw64" -DTB_TESTS=OFF
 quietly cmake --build "$main/mingw64" --target TextBraid xlstandin
 
 python3 tools/make_sample_workbook.py "$out/sample.xlsx"
-quietly scripts/with-wine.sh win32 "$main/demo-prefix32" "$0" --in-wine mingw32
-quietly scripts/with-wine.sh win64 "$main/demo-prefix64" "$0" --in-wine mingw64
+[ -n "$by_hand" ] || quietly scripts/with-wine.sh win32 "$main/demo-prefix32" "$0" --in-wine mingw32
+quietly scripts/with-wine.sh win64 "$main/demo-prefix64" "$0" --in-wine mingw64 $by_hand
+first=${builds%% *}
 
 # Each formula of the sample workbook with the result the stand-in Excel got from the DLL.
 echo "== TEXTBRAID formulas of the sample workbook: TextBraid.dll in the stand-in Excel under Wine =="
-python3 - "$out/mingw32.out" <<'PY'
+python3 - "$out/$first.out" <<'PY'
 import html, re, sys
 sys.path.insert(0, "tools")
 from make_sample_workbook import sample_book
@@ -76,11 +93,11 @@ for line in open(sys.argv[1], encoding="utf-8").read().splitlines():
     cell, _, result = line.partition("\t")
     print(f"{cell:<13} {formulas.get(cell, '?'):<52} -> {result}")
 PY
-sed 's/^/  (help box) /' "$out/mingw32.err"
+sed 's/^/  (help box) /' "$out/$first.err"
 
 "$main/release/tools/textbraid" calc "$out/sample.xlsx" >"$out/native.out" 2>"$out/native.err"
 status=0
-for build in mingw32 mingw64; do
+for build in $builds; do
   bits=${build#mingw}
   if cmp -s "$out/native.out" "$out/$build.out" && cmp -s "$out/native.err" "$out/$build.err"; then
     echo "== Native textbraid calc and the $bits-bit DLL in the $bits-bit stand-in Excel: identical results =="

@@ -4,10 +4,24 @@
 # The prefix is 32-bit (win32, the default) or 64-bit (win64: runs 64-bit and 32-bit programs).
 # Exports WINEPREFIX, WINEARCH, WINEDEBUG, WINEDLLOVERRIDES and DISPLAY for the command; tears
 # the wineserver and the display down afterwards, whatever the command's outcome.
+# On a kernel that cannot run 32-bit programs a win32 prefix is refused, and for win64 the command
+# finds `wine`, `wineboot`, … on PATH starting Wine's 64-bit loader (scripts/wine-env.sh).
 set -euo pipefail
+. "$(dirname "$0")/wine-env.sh"
 arch=win32
 case "${1:-}" in win32 | win64) arch=$1; shift ;; esac
 prefix=$(realpath -m "$1"); shift
+
+shims=
+if ! kernel_runs_i386; then
+  if [ "$arch" = win32 ]; then
+    echo "with-wine.sh: a win32 prefix cannot be used: $no_i386_reason" >&2
+    exit 1
+  fi
+  shims=$(mktemp -d "${TMPDIR:-/tmp}/wine64-shims.XXXXXX")
+  write_wine64_shims "$shims"
+  export PATH="$shims:$PATH" WINELOADER=$wine_loader64
+fi
 
 export WINEARCH=$arch WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
@@ -15,6 +29,7 @@ xvfb_pid=
 cleanup() {
   wineserver -k >/dev/null 2>&1 || true
   if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+  if [ -n "$shims" ]; then rm -rf "$shims"; fi
 }
 trap cleanup EXIT
 
