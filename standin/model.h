@@ -22,38 +22,48 @@
 
 namespace tb::standin {
 
-// Every counted host operation.
+// Every counted host operation, one row each: the object, the member, another name the member
+// answers to (or none) and whether it is the object's default member (the one an empty name
+// calls). The enumeration, the operation names and every object's member lookup are made from
+// this one table.
+#define TB_STANDIN_OPERATIONS(X)              \
+    X(Application, Evaluate, u"", false)      \
+    X(Application, Intersect, u"", false)     \
+    X(Application, Workbooks, u"", false)     \
+    X(Workbooks, Count, u"", false)           \
+    X(Workbooks, Item, u"", true)             \
+    X(Workbook, Worksheets, u"Sheets", false) \
+    X(Workbook, Name, u"", false)             \
+    X(Sheets, Count, u"", false)              \
+    X(Sheets, Item, u"", true)                \
+    X(Worksheet, Cells, u"", false)           \
+    X(Worksheet, UsedRange, u"", false)       \
+    X(Worksheet, Name, u"", false)            \
+    X(Worksheet, Range, u"", false)           \
+    X(Range, Cells, u"", false)               \
+    X(Range, Count, u"", false)               \
+    X(Range, CountLarge, u"", false)          \
+    X(Range, Rows, u"", false)                \
+    X(Range, Columns, u"", false)             \
+    X(Range, Worksheet, u"", false)           \
+    X(Range, Text, u"", false)                \
+    X(Range, Value, u"", true)                \
+    X(Range, Value2, u"", false)              \
+    X(Range, Address, u"", false)             \
+    X(Range, Row, u"", false)                 \
+    X(Range, Column, u"", false)              \
+    X(Range, Areas, u"", false)               \
+    X(Areas, Count, u"", false)               \
+    X(Areas, Item, u"", true)
+
 enum class Op : std::uint8_t {
-    ApplicationEvaluate,
-    ApplicationIntersect,
-    ApplicationWorkbooks,
-    WorkbooksCount,
-    WorkbooksItem,
-    WorkbookWorksheets,
-    WorkbookName,
-    SheetsCount,
-    SheetsItem,
-    WorksheetCells,
-    WorksheetUsedRange,
-    WorksheetName,
-    WorksheetRange,
-    RangeCells,
-    RangeCount,
-    RangeCountLarge,
-    RangeRows,
-    RangeColumns,
-    RangeWorksheet,
-    RangeText,
-    RangeValue,
-    RangeValue2,
-    RangeAddress,
-    RangeRow,
-    RangeColumn,
-    RangeAreas,
-    AreasCount,
-    AreasItem,
+#define TB_OP_ENUMERATOR(object, member, also, is_default) object##member,
+    TB_STANDIN_OPERATIONS(TB_OP_ENUMERATOR)
+#undef TB_OP_ENUMERATOR
 };
-inline constexpr std::size_t op_count = static_cast<std::size_t>(Op::AreasItem) + 1;
+#define TB_OP_ONE(object, member, also, is_default) +1
+inline constexpr std::size_t op_count = 0 TB_STANDIN_OPERATIONS(TB_OP_ONE);
+#undef TB_OP_ONE
 
 std::u16string_view op_name(Op op);
 std::optional<Op> op_from_name(std::u16string_view name);
@@ -150,8 +160,10 @@ struct State : std::enable_shared_from_this<State> {
     // What opening workbooks noted, until take_problems() hands it out.
     std::vector<std::string> notes;
 
-    // The choke point of every counted call: counts it, then fails it when a fault is due or
-    // the member is unknown in this host.
+    // The choke point of every counted call: finds the operation a member name means on an
+    // object (failing for a name it does not have), counts the call, then fails it when a fault
+    // is due or the member is unknown in this host.
+    Op enter(std::u16string_view object, std::u16string_view member);
     void enter(Op op);
 
     Rect grid() const { return Rect{1, 1, max_rows, max_columns}; }

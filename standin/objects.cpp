@@ -17,36 +17,21 @@ namespace tb::standin {
 
 namespace {
 
-constexpr std::array<std::u16string_view, op_count> op_names = {
-    u"Application.Evaluate",
-    u"Application.Intersect",
-    u"Application.Workbooks",
-    u"Workbooks.Count",
-    u"Workbooks.Item",
-    u"Workbook.Worksheets",
-    u"Workbook.Name",
-    u"Sheets.Count",
-    u"Sheets.Item",
-    u"Worksheet.Cells",
-    u"Worksheet.UsedRange",
-    u"Worksheet.Name",
-    u"Worksheet.Range",
-    u"Range.Cells",
-    u"Range.Count",
-    u"Range.CountLarge",
-    u"Range.Rows",
-    u"Range.Columns",
-    u"Range.Worksheet",
-    u"Range.Text",
-    u"Range.Value",
-    u"Range.Value2",
-    u"Range.Address",
-    u"Range.Row",
-    u"Range.Column",
-    u"Range.Areas",
-    u"Areas.Count",
-    u"Areas.Item",
+// One row of the operations table: what the operation is called and which names call it.
+struct Member {
+    std::u16string_view name;  // "Object.Member"
+    std::u16string_view object;
+    std::u16string_view member;
+    std::u16string_view also;
+    bool is_default;
 };
+
+constexpr std::array<Member, op_count> members = {{
+#define TB_OP_MEMBER(object, member, also, is_default) \
+    Member{u"" #object "." #member, u"" #object, u"" #member, also, is_default},
+    TB_STANDIN_OPERATIONS(TB_OP_MEMBER)
+#undef TB_OP_MEMBER
+}};
 
 bool cell_holds_something(const CellData& cell) {
     return !cell.value.is_empty() || cell.formula || cell.format != u"General";
@@ -55,12 +40,12 @@ bool cell_holds_something(const CellData& cell) {
 }  // namespace
 
 std::u16string_view op_name(Op op) {
-    return op_names[static_cast<std::size_t>(op)];
+    return members[static_cast<std::size_t>(op)].name;
 }
 
 std::optional<Op> op_from_name(std::u16string_view name) {
     for (std::size_t i = 0; i < op_count; ++i)
-        if (iequals(op_names[i], name)) return static_cast<Op>(i);
+        if (iequals(members[i].name, name)) return static_cast<Op>(i);
     return std::nullopt;
 }
 
@@ -77,6 +62,21 @@ State::State(Profile p)
     : profile(p),
       max_rows(p == Profile::Modern ? 1048576u : 65536u),
       max_columns(p == Profile::Modern ? 16384u : 256u) {}
+
+Op State::enter(std::u16string_view object, std::u16string_view member) {
+    for (std::size_t i = 0; i < op_count; ++i) {
+        const Member& m = members[i];
+        if (m.object != object) continue;
+        const bool named = member.empty() ? m.is_default
+                                          : iequals(member, m.member) ||
+                                                (!m.also.empty() && iequals(member, m.also));
+        if (named) {
+            enter(static_cast<Op>(i));
+            return static_cast<Op>(i);
+        }
+    }
+    fail(hr::unknown_name, "unknown member " + utf8(member));
+}
 
 void State::enter(Op op) {
     const auto index = static_cast<std::size_t>(op);
@@ -343,22 +343,22 @@ class AreasObject final : public Object {
         : Object(std::move(s)), areas_(std::move(areas)) {}
 
     Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
-        State& s = state();
-        if (iequals(member, u"Count")) {
-            s.enter(Op::AreasCount);
-            expect_args(args, 0);
-            return Value::long_(static_cast<std::int32_t>(areas_.size()));
+        switch (state().enter(u"Areas", member)) {
+            case Op::AreasCount:
+                expect_args(args, 0);
+                return Value::long_(static_cast<std::int32_t>(areas_.size()));
+            case Op::AreasItem: {
+                expect_args(args, 1);
+                auto n = args.empty() ? std::nullopt : index_of(args[0]);
+                if (!n) fail(hr::type_mismatch, "Areas.Item takes a number");
+                if (*n < 1 || static_cast<std::uint64_t>(*n) > areas_.size())
+                    fail(hr::bad_index, "no such area");
+                return Value::object(
+                    make_range(shared(), areas_[static_cast<std::size_t>(*n - 1)]));
+            }
+            default:
+                unknown_member(member);
         }
-        if (member.empty() || iequals(member, u"Item")) {
-            s.enter(Op::AreasItem);
-            expect_args(args, 1);
-            auto n = args.empty() ? std::nullopt : index_of(args[0]);
-            if (!n) fail(hr::type_mismatch, "Areas.Item takes a number");
-            if (*n < 1 || static_cast<std::uint64_t>(*n) > areas_.size())
-                fail(hr::bad_index, "no such area");
-            return Value::object(make_range(shared(), areas_[static_cast<std::size_t>(*n - 1)]));
-        }
-        unknown_member(member);
     }
 
   private:
@@ -410,34 +410,30 @@ Value cells_of(const std::shared_ptr<State>& state, const Area& area, std::span<
 
 Value WorksheetObject::invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) {
     State& s = state();
-    if (iequals(member, u"Cells")) {
-        s.enter(Op::WorksheetCells);
-        return cells_of(shared(), Area{sheet_, s.grid()}, args);
+    switch (s.enter(u"Worksheet", member)) {
+        case Op::WorksheetCells:
+            return cells_of(shared(), Area{sheet_, s.grid()}, args);
+        case Op::WorksheetUsedRange:
+            expect_args(args, 0);
+            return Value::object(make_range(shared(), Area{sheet_, s.used_range(sheet_)}));
+        case Op::WorksheetName:
+            expect_args(args, 0);
+            return Value::string(s.sheet(sheet_).name);
+        case Op::WorksheetRange: {
+            expect_args(args, 1);
+            if (args.empty() || !args[0].is_string()) fail(hr::type_mismatch, "address expected");
+            const std::u16string& text = args[0].string_value();
+            if (auto rect = parse_address(text, s.max_rows, s.max_columns))
+                return Value::object(make_range(shared(), Area{sheet_, *rect}));
+            // A defined name, as long as it refers to cells of this sheet.
+            std::vector<Area> areas = name_areas(shared(), text, sheet_);
+            if (areas.empty() || !(areas.front().sheet == sheet_))
+                fail(hr::exception, "neither an address nor a name of this sheet's cells");
+            return Value::object(make_range(shared(), std::move(areas)));
+        }
+        default:
+            unknown_member(member);
     }
-    if (iequals(member, u"UsedRange")) {
-        s.enter(Op::WorksheetUsedRange);
-        expect_args(args, 0);
-        return Value::object(make_range(shared(), Area{sheet_, s.used_range(sheet_)}));
-    }
-    if (iequals(member, u"Name")) {
-        s.enter(Op::WorksheetName);
-        expect_args(args, 0);
-        return Value::string(s.sheet(sheet_).name);
-    }
-    if (iequals(member, u"Range")) {
-        s.enter(Op::WorksheetRange);
-        expect_args(args, 1);
-        if (args.empty() || !args[0].is_string()) fail(hr::type_mismatch, "address expected");
-        const std::u16string& text = args[0].string_value();
-        if (auto rect = parse_address(text, s.max_rows, s.max_columns))
-            return Value::object(make_range(shared(), Area{sheet_, *rect}));
-        // A defined name, as long as it refers to cells of this sheet.
-        std::vector<Area> areas = name_areas(shared(), text, sheet_);
-        if (areas.empty() || !(areas.front().sheet == sheet_))
-            fail(hr::exception, "neither an address nor a name of this sheet's cells");
-        return Value::object(make_range(shared(), std::move(areas)));
-    }
-    unknown_member(member);
 }
 
 Value RangeObject::count(bool large) {
@@ -488,71 +484,53 @@ Value RangeObject::text() {
 
 Value RangeObject::invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) {
     State& s = state();
-    if (member.empty() || iequals(member, u"Value")) {
-        s.enter(Op::RangeValue);
-        expect_args(args, 1);
-        return area_value(s, area_, true);
-    }
-    if (iequals(member, u"Value2")) {
-        s.enter(Op::RangeValue2);
-        expect_args(args, 0);
-        return area_value(s, area_, false);
-    }
-    if (iequals(member, u"Text")) {
-        s.enter(Op::RangeText);
-        expect_args(args, 0);
-        return text();
-    }
-    if (iequals(member, u"Cells")) {
-        s.enter(Op::RangeCells);
-        if (!more_.empty() && (args.empty() || (args.size() == 1 && args[0].is_missing())))
-            return Value::object(make_range(shared(), areas()));
-        return cells_of(shared(), area_, args);
-    }
-    if (iequals(member, u"Areas")) {
-        s.enter(Op::RangeAreas);
-        expect_args(args, 0);
-        return Value::object(ObjectRef::adopt(new AreasObject(shared(), areas())));
-    }
-    if (iequals(member, u"Count")) {
-        s.enter(Op::RangeCount);
-        expect_args(args, 0);
-        return count(false);
-    }
-    if (iequals(member, u"CountLarge")) {
-        s.enter(Op::RangeCountLarge);
-        expect_args(args, 0);
-        return count(true);
-    }
-    if (iequals(member, u"Rows") || iequals(member, u"Columns")) {
-        const bool rows = iequals(member, u"Rows");
-        s.enter(rows ? Op::RangeRows : Op::RangeColumns);
-        expect_args(args, 0);
-        return Value::object(
-            make_range(shared(), area_, rows ? RangeMode::Rows : RangeMode::Columns));
-    }
-    if (iequals(member, u"Worksheet")) {
-        s.enter(Op::RangeWorksheet);
-        expect_args(args, 0);
-        s.sheet(area_.sheet);
-        return Value::object(ObjectRef::adopt(new WorksheetObject(shared(), area_.sheet)));
-    }
-    if (iequals(member, u"Address")) {
-        s.enter(Op::RangeAddress);
-        std::u16string text = address_text(area_.rect);
-        for (const Area& more : more_) {
-            text += u',';
-            text += address_text(more.rect);
+    const Op op = s.enter(u"Range", member);
+    switch (op) {
+        case Op::RangeValue:
+            expect_args(args, 1);
+            return area_value(s, area_, true);
+        case Op::RangeValue2:
+            expect_args(args, 0);
+            return area_value(s, area_, false);
+        case Op::RangeText:
+            expect_args(args, 0);
+            return text();
+        case Op::RangeCells:
+            if (!more_.empty() && (args.empty() || (args.size() == 1 && args[0].is_missing())))
+                return Value::object(make_range(shared(), areas()));
+            return cells_of(shared(), area_, args);
+        case Op::RangeAreas:
+            expect_args(args, 0);
+            return Value::object(ObjectRef::adopt(new AreasObject(shared(), areas())));
+        case Op::RangeCount:
+        case Op::RangeCountLarge:
+            expect_args(args, 0);
+            return count(op == Op::RangeCountLarge);
+        case Op::RangeRows:
+        case Op::RangeColumns:
+            expect_args(args, 0);
+            return Value::object(make_range(
+                shared(), area_, op == Op::RangeRows ? RangeMode::Rows : RangeMode::Columns));
+        case Op::RangeWorksheet:
+            expect_args(args, 0);
+            s.sheet(area_.sheet);
+            return Value::object(ObjectRef::adopt(new WorksheetObject(shared(), area_.sheet)));
+        case Op::RangeAddress: {
+            std::u16string text = address_text(area_.rect);
+            for (const Area& more : more_) {
+                text += u',';
+                text += address_text(more.rect);
+            }
+            return Value::string(text);
         }
-        return Value::string(text);
+        case Op::RangeRow:
+        case Op::RangeColumn:
+            expect_args(args, 0);
+            return Value::long_(
+                static_cast<std::int32_t>(op == Op::RangeRow ? area_.rect.top : area_.rect.left));
+        default:
+            unknown_member(member);
     }
-    if (iequals(member, u"Row") || iequals(member, u"Column")) {
-        const bool row = iequals(member, u"Row");
-        s.enter(row ? Op::RangeRow : Op::RangeColumn);
-        expect_args(args, 0);
-        return Value::long_(static_cast<std::int32_t>(row ? area_.rect.top : area_.rect.left));
-    }
-    unknown_member(member);
 }
 
 class SheetsObject final : public Object {
@@ -564,28 +542,29 @@ class SheetsObject final : public Object {
         State& s = state();
         if (workbook_ >= s.workbooks.size()) fail(hr::exception, "the workbook is closed");
         const auto& sheets = s.workbooks[workbook_]->sheets;
-        if (iequals(member, u"Count")) {
-            s.enter(Op::SheetsCount);
-            expect_args(args, 0);
-            return Value::long_(static_cast<std::int32_t>(sheets.size()));
-        }
-        if (member.empty() || iequals(member, u"Item")) {
-            s.enter(Op::SheetsItem);
-            expect_args(args, 1);
-            if (args.empty() || args[0].is_missing()) fail(hr::param_not_found, "index expected");
-            std::optional<SheetRef> ref;
-            if (auto n = index_of(args[0])) {
-                if (*n >= 1 && static_cast<std::uint64_t>(*n) <= sheets.size())
-                    ref = SheetRef{workbook_, static_cast<std::size_t>(*n - 1)};
-            } else if (args[0].is_string()) {
-                ref = s.find_sheet(workbook_, args[0].string_value());
-            } else {
-                fail(hr::type_mismatch, "index is neither a number nor a name");
+        switch (s.enter(u"Sheets", member)) {
+            case Op::SheetsCount:
+                expect_args(args, 0);
+                return Value::long_(static_cast<std::int32_t>(sheets.size()));
+            case Op::SheetsItem: {
+                expect_args(args, 1);
+                if (args.empty() || args[0].is_missing())
+                    fail(hr::param_not_found, "index expected");
+                std::optional<SheetRef> ref;
+                if (auto n = index_of(args[0])) {
+                    if (*n >= 1 && static_cast<std::uint64_t>(*n) <= sheets.size())
+                        ref = SheetRef{workbook_, static_cast<std::size_t>(*n - 1)};
+                } else if (args[0].is_string()) {
+                    ref = s.find_sheet(workbook_, args[0].string_value());
+                } else {
+                    fail(hr::type_mismatch, "index is neither a number nor a name");
+                }
+                if (!ref) fail(hr::bad_index, "no such sheet");
+                return Value::object(ObjectRef::adopt(new WorksheetObject(shared(), *ref)));
             }
-            if (!ref) fail(hr::bad_index, "no such sheet");
-            return Value::object(ObjectRef::adopt(new WorksheetObject(shared(), *ref)));
+            default:
+                unknown_member(member);
         }
-        unknown_member(member);
     }
 
   private:
@@ -599,18 +578,17 @@ class WorkbookObject final : public Object {
 
     Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
         State& s = state();
-        if (iequals(member, u"Worksheets") || iequals(member, u"Sheets")) {
-            s.enter(Op::WorkbookWorksheets);
-            expect_args(args, 0);
-            return Value::object(ObjectRef::adopt(new SheetsObject(shared(), workbook_)));
+        switch (s.enter(u"Workbook", member)) {
+            case Op::WorkbookWorksheets:
+                expect_args(args, 0);
+                return Value::object(ObjectRef::adopt(new SheetsObject(shared(), workbook_)));
+            case Op::WorkbookName:
+                expect_args(args, 0);
+                if (workbook_ >= s.workbooks.size()) fail(hr::exception, "the workbook is closed");
+                return Value::string(s.workbooks[workbook_]->name);
+            default:
+                unknown_member(member);
         }
-        if (iequals(member, u"Name")) {
-            s.enter(Op::WorkbookName);
-            expect_args(args, 0);
-            if (workbook_ >= s.workbooks.size()) fail(hr::exception, "the workbook is closed");
-            return Value::string(s.workbooks[workbook_]->name);
-        }
-        unknown_member(member);
     }
 
   private:
@@ -624,30 +602,31 @@ class WorkbooksObject final : public Object {
 
     Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
         State& s = state();
-        if (iequals(member, u"Count")) {
-            s.enter(Op::WorkbooksCount);
-            expect_args(args, 0);
-            return Value::long_(static_cast<std::int32_t>(s.workbooks.size()));
-        }
-        if (member.empty() || iequals(member, u"Item")) {
-            s.enter(Op::WorkbooksItem);
-            expect_args(args, 1);
-            if (args.empty() || args[0].is_missing()) fail(hr::param_not_found, "index expected");
-            std::optional<std::size_t> found;
-            if (auto n = index_of(args[0])) {
-                if (*n >= 1 && static_cast<std::uint64_t>(*n) <= s.workbooks.size())
-                    found = static_cast<std::size_t>(*n - 1);
-            } else if (args[0].is_string()) {
-                for (std::size_t i = 0; i < s.workbooks.size() && !found; ++i)
-                    if (to_upper(s.workbooks[i]->name) == to_upper(args[0].string_value()))
-                        found = i;
-            } else {
-                fail(hr::type_mismatch, "index is neither a number nor a name");
+        switch (s.enter(u"Workbooks", member)) {
+            case Op::WorkbooksCount:
+                expect_args(args, 0);
+                return Value::long_(static_cast<std::int32_t>(s.workbooks.size()));
+            case Op::WorkbooksItem: {
+                expect_args(args, 1);
+                if (args.empty() || args[0].is_missing())
+                    fail(hr::param_not_found, "index expected");
+                std::optional<std::size_t> found;
+                if (auto n = index_of(args[0])) {
+                    if (*n >= 1 && static_cast<std::uint64_t>(*n) <= s.workbooks.size())
+                        found = static_cast<std::size_t>(*n - 1);
+                } else if (args[0].is_string()) {
+                    for (std::size_t i = 0; i < s.workbooks.size() && !found; ++i)
+                        if (to_upper(s.workbooks[i]->name) == to_upper(args[0].string_value()))
+                            found = i;
+                } else {
+                    fail(hr::type_mismatch, "index is neither a number nor a name");
+                }
+                if (!found) fail(hr::bad_index, "no such workbook");
+                return Value::object(make_workbook(shared(), *found));
             }
-            if (!found) fail(hr::bad_index, "no such workbook");
-            return Value::object(make_workbook(shared(), *found));
+            default:
+                unknown_member(member);
         }
-        unknown_member(member);
     }
 };
 
@@ -656,26 +635,23 @@ class ApplicationObject final : public Object {
     using Object::Object;
 
     Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
-        State& s = state();
-        if (iequals(member, u"Workbooks")) {
-            s.enter(Op::ApplicationWorkbooks);
-            expect_args(args, 0);
-            return Value::object(ObjectRef::adopt(new WorkbooksObject(shared())));
+        switch (state().enter(u"Application", member)) {
+            case Op::ApplicationWorkbooks:
+                expect_args(args, 0);
+                return Value::object(ObjectRef::adopt(new WorkbooksObject(shared())));
+            case Op::ApplicationEvaluate:
+                expect_args(args, 1);
+                if (args.empty() || args[0].is_missing())
+                    fail(hr::param_not_found, "formula expected");
+                if (args[0].is_error() || args[0].is_object() || args[0].is_array() ||
+                    args[0].is_null())
+                    fail(hr::type_mismatch, "the formula is not a text");
+                return evaluate_for_application(shared(), args[0].to_text());
+            case Op::ApplicationIntersect:
+                return intersect_ranges(args);
+            default:
+                unknown_member(member);
         }
-        if (iequals(member, u"Evaluate")) {
-            s.enter(Op::ApplicationEvaluate);
-            expect_args(args, 1);
-            if (args.empty() || args[0].is_missing()) fail(hr::param_not_found, "formula expected");
-            if (args[0].is_error() || args[0].is_object() || args[0].is_array() ||
-                args[0].is_null())
-                fail(hr::type_mismatch, "the formula is not a text");
-            return evaluate_for_application(shared(), args[0].to_text());
-        }
-        if (iequals(member, u"Intersect")) {
-            s.enter(Op::ApplicationIntersect);
-            return intersect_ranges(args);
-        }
-        unknown_member(member);
     }
 
     std::uint32_t connect_events(const Guid& source, EventSink& sink) override {

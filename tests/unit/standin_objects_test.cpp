@@ -57,6 +57,7 @@ TEST_P(Objects, WorkbooksAndSheetsLeadToTheFirstWorksheet) {
     EXPECT_EQ(describe(prop(book, u"Name")), "str:Book1");
     ObjectRef sheets = obj(book, u"Worksheets");
     EXPECT_EQ(describe(prop(sheets, u"Count")), "num:3");
+    EXPECT_EQ(describe(prop(obj(book, u"SHEETS"), u"Count")), "num:3");  // Sheets, any case
     EXPECT_EQ(describe(prop(obj(sheets, u"Item", {Value::integer(2)}), u"Name")), "str:Sheet2");
     EXPECT_EQ(describe(prop(obj(sheets, u"Item", {Value::string(u"my sheet")}), u"Name")),
               "str:My Sheet");
@@ -64,7 +65,12 @@ TEST_P(Objects, WorkbooksAndSheetsLeadToTheFirstWorksheet) {
     EXPECT_EQ(failure_of([&] { prop(sheets, u"Item", {Value::integer(4)}); }), hr::bad_index);
     EXPECT_EQ(failure_of([&] { prop(books, u"Item", {Value::integer(0)}); }), hr::bad_index);
     EXPECT_EQ(failure_of([&] { prop(books, u"Item", {Value::missing()}); }), hr::param_not_found);
-    EXPECT_EQ(failure_of([&] { prop(app, u"NoSuchMember"); }), hr::unknown_name);
+    // A member is known on its own object only, and only some objects have a default member.
+    for (auto [object, member] : {std::pair{app, u"NoSuchMember"},
+                                  {app, u""},
+                                  {book, u"Item"},
+                                  {excel.range(u"A1"), u"Evaluate"}})
+        EXPECT_EQ(failure_of([&] { prop(object, member); }), hr::unknown_name) << utf8(member);
     EXPECT_EQ(failure_of([&] { prop(app, u"Workbooks", {Value::integer(1)}); }),
               hr::bad_param_count);
     // Interfaces answer only their own identifier.
@@ -110,6 +116,8 @@ TEST_P(Objects, NamesAnswerAsRanges) {
     second = obj(second, u"Item", {Value::integer(2)});
     EXPECT_EQ(address(evaluate(u"Two")), "str:$A$1,$B$1");
     EXPECT_EQ(describe(prop(obj(evaluate(u"Two"), u"Areas"), u"Count")), "num:2");
+    EXPECT_EQ(address(obj(obj(evaluate(u"Two"), u"Areas"), u"", {Value::integer(2)})),
+              "str:$B$1");  // the default member is Item
     EXPECT_EQ(address(evaluate(u"=Sheet2!Here")), "str:$A$1");
     EXPECT_EQ(address(obj(first_sheet(), u"Range", {Value::string(u"pair")})), "str:$A$1:$A$2");
     EXPECT_EQ(address(obj(second, u"Range", {Value::string(u"Here")})), "str:$A$1");
