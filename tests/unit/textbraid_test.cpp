@@ -136,12 +136,13 @@ class ScriptedApplication final : public HostObject {
         return Value::number(0);
     };
     std::vector<std::u16string> formulas;
+    Value intersection;  // Intersect's answer; Empty is no common cells
     int count = 1;
 
     void add_ref() noexcept override { ++count; }
     void release() noexcept override { --count; }
     Value invoke(std::u16string_view member, InvokeKind, std::span<const Value> args) override {
-        if (iequals(member, u"Intersect")) return Value();  // no common cells, as Empty
+        if (iequals(member, u"Intersect")) return intersection;
         if (!iequals(member, u"Evaluate") || args.size() != 1 || !args[0].is_string()) {
             fail(hr::unknown_name, "not scripted");
         }
@@ -207,6 +208,8 @@ TEST_F(ScriptedHost, ParseSwitch) {
     EXPECT_TRUE(app.formulas.empty()) << "switches never ask the host to evaluate";
     const Value none = excel::Application_Intersect(ObjectRef::share(&app), {}, {});
     EXPECT_TRUE(none.is_object() && !none.object_value()) << "Intersect answered Empty";
+    app.intersection = Value::number(1);  // neither a range nor Empty: a failure, not "no cells"
+    EXPECT_THROW(excel::Application_Intersect(ObjectRef::share(&app), {}, {}), Failure);
 }
 
 TEST_F(ScriptedHost, ItemTextSendsOperandsTheHostReadsBack) {
