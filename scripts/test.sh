@@ -30,6 +30,7 @@ cmake --build --preset mingw64 --target dist
 cmake --preset mingw32 >/dev/null
 cmake --build --preset mingw32
 cmake --build --preset mingw32 --target dist  # the release zip, installed by a Wine test
+tests/wine/app/dist_text.sh build/mingw32/TextBraid-*.zip
 if kernel_runs_i386; then
   scripts/with-wine.sh win32 build/mingw32/wineprefix ctest --preset mingw32
   scripts/with-wine.sh win64 build/mingw64/wineprefix ctest --preset mingw64
