@@ -838,7 +838,13 @@ Value apply_binary(BinOp op, std::span<const Value> lr) {
     }
 }
 
-Value date_of(std::span<const Value> args) {
+// Whether the workbook of the sheet a formula is evaluated on counts dates from 1904.
+bool active_in_1904_system(const State& s) {
+    return s.active && in_1904_system(s, *s.active);
+}
+
+// DATE's serial in the formula's workbook's date system.
+Value date_of(std::span<const Value> args, const State& s) {
     double p[3];
     for (std::size_t i = 0; i < 3; ++i)
         if (Value err = as_number(args[i], p[i]); !err.is_empty()) return err;
@@ -853,9 +859,15 @@ Value date_of(std::span<const Value> args) {
     // Day 1 of the OLE count is 1900-01-00, Excel's serial 0; days before it have no serial.
     const double ole =
         static_cast<double>(ole_days_of_civil(y, static_cast<int>(m), 1)) + std::trunc(p[2]) - 1;
-    const double serial = serial_of_ole(ole);
-    if (ole < 1 || serial > static_cast<double>(last_serial)) return xl(xlerr::num);
-    return Value::number(serial);
+    const double last_ole = ole_of_serial(static_cast<double>(last_serial));
+    if (ole > last_ole) return xl(xlerr::num);
+    if (active_in_1904_system(s)) {
+        // Serial 0 is 1 January 1904; earlier days have no serial there.
+        if (ole < date1904_offset) return xl(xlerr::num);
+        return Value::number(ole - date1904_offset);
+    }
+    if (ole < 1) return xl(xlerr::num);
+    return Value::number(serial_of_ole(ole));
 }
 
 Value time_of(std::span<const Value> args) {
@@ -888,7 +900,7 @@ Value rept(std::span<const Value> args, std::size_t limit, bool length_only) {
     return Value::string(std::move(out));
 }
 
-Value text_function(std::span<const Value> args) {
+Value text_function(std::span<const Value> args, const State& s) {
     std::u16string format;
     if (Value err = as_text(args[1], format); !err.is_empty()) return err;
     if (args[0].is_error_value()) return args[0];
@@ -896,7 +908,7 @@ Value text_function(std::span<const Value> args) {
     if (args[0].is_string() && !parse_number(args[0].string_value(), d))
         return Value::string(format_cell_text(args[0], format));
     if (Value err = as_number(args[0], d); !err.is_empty()) return err;
-    return Value::string(format_cell_text(Value::number(d), format));
+    return Value::string(format_cell_text(Value::number(d), format, active_in_1904_system(s)));
 }
 
 // Lower case: the letters to_upper maps, mapped back.
@@ -1221,7 +1233,7 @@ Operand iferror_call(const Context& ctx, const Node& node) {
 constexpr Builtin builtins[] = {
     {u"CHAR", 1, 1, each<char_function<false>>},
     {u"CONCATENATE", 1, 255, each<stateless<concatenate>>},
-    {u"DATE", 3, 3, each<stateless<date_of>>},
+    {u"DATE", 3, 3, each<date_of>},
     {u"FALSE", 0, 0, each<constant_function<0>>},
     {u"IF", 2, 3, if_call},
     {u"IFERROR", 2, 2, iferror_call},
@@ -1236,7 +1248,7 @@ constexpr Builtin builtins[] = {
     {u"RIGHT", 1, 2, each<part_function<Part::Right>>},
     {u"SUBSTITUTE", 3, 4, each<substitute_function>},
     {u"SUM", 1, 255, sum_call},
-    {u"TEXT", 2, 2, each<stateless<text_function>>},
+    {u"TEXT", 2, 2, each<text_function>},
     {u"TIME", 3, 3, each<stateless<time_of>>},
     {u"TRIM", 1, 1, each<trim_function>},
     {u"TRUE", 0, 0, each<constant_function<1>>},

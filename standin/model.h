@@ -206,6 +206,8 @@ std::u16string cell_name(std::u16string_view sheet, std::uint32_t row, std::uint
 // A cell's value: raw (Value2), or typed (Value: dates and currency per the number format, a
 // date serial read in the workbook's date system).
 Value cell_value(const CellData* cell, bool typed, bool date1904 = false);
+// Whether the sheet's workbook counts dates from 1904 (its serial 0 is 1 January 1904).
+bool in_1904_system(const State& state, SheetRef sheet);
 inline Value cell_value(const std::optional<CellData>& cell, bool typed, bool date1904 = false) {
     return cell_value(cell ? &*cell : nullptr, typed, date1904);
 }

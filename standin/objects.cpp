@@ -169,11 +169,9 @@ Value cell_value(const CellData* cell, bool typed, bool date1904) {
     return v;
 }
 
-namespace {
 bool in_1904_system(const State& state, SheetRef sheet) {
     return sheet.workbook < state.workbooks.size() && state.workbooks[sheet.workbook]->date1904;
 }
-}  // namespace
 
 Value area_value(State& state, const Area& area, bool typed) {
     settle_formulas(state, area);

@@ -397,6 +397,21 @@ TEST(XlsxWorkbooks, GeneratedCellTypesAnd1904Dates) {
         EXPECT_EQ(describe(get(range, u"Value")), d.value) << row;
         EXPECT_EQ(describe(get(range, u"Text")), std::string("str:") + d.text) << row;
     }
+    // Formulas count dates in their workbook's system too; a new 1900 workbook keeps its own.
+    const std::pair<const char16_t*, const char*> formulas[] = {
+        {u"DATE(2024,1,15)", "num:43844"},
+        {u"DATE(1904,1,1)", "num:0"},
+        {u"DATE(1903,12,31)", "err:#NUM!"},
+        {u"DATE(9999,12,31)", "num:2957003"},
+        {u"TEXT(43844,\"d mmm yyyy\")", "str:15 Jan 2024"},
+        {u"TEXT(A1,\"yyyy\")", "str:2024"},
+        {u"TEXT(1.5,\"[h]\")", "str:36"}};
+    for (const auto& [formula, expected] : formulas)
+        EXPECT_EQ(describe(excel.evaluate(formula)), expected) << utf8(formula);
+    excel.add_new_workbook();
+    excel.set_active_sheet(1, 0);
+    EXPECT_EQ(describe(excel.evaluate(u"DATE(2024,1,15)")), "num:45306");
+    EXPECT_EQ(describe(excel.evaluate(u"TEXT(0,\"yyyy\")")), "str:1900");
 }
 
 }  // namespace
