@@ -16,14 +16,12 @@ import tempfile
 import time
 import zipfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools"))
+here = os.path.dirname(__file__)
+sys.path.insert(0, os.path.join(here, "..", "..", "tools"))
+sys.path.insert(0, os.path.join(here, "..", "..", "calc"))
 from make_sample_workbook import Book  # noqa: E402
-
-RECALC_ALWAYS = """<?xml version="1.0" encoding="UTF-8"?>
-<oor:items xmlns:oor="http://openoffice.org/2001/registry" xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns:xsi="http://www.w3.org/2001/XMLSchema-instance">
-<item oor:path="/org.openoffice.Office.Calc/Formula/Load"><prop oor:name="OOXMLRecalcMode" oor:op="fuse"><value>0</value></prop></item>
-</oor:items>
-"""
+# A profile whose Calc recalculates workbooks on load, as the Calc test's does.
+from headless_calc import PROFILE_SETTINGS as RECALC_ALWAYS  # noqa: E402
 
 
 def join_book(path, rows, columns, joins, formula):
