@@ -4,15 +4,16 @@
 # part of the first command). Needs no Wine.
 #   dist_text.sh TextBraid-x.y.z.zip
 set -euo pipefail
-zip=$1 failures=0
+zip=$1 failures=0 file=$(mktemp)
+trap 'rm -f "$file"' EXIT
+bad() { echo "dist_text: $*" >&2; failures=$((failures + 1)); }
 for name in install.cmd uninstall.cmd user-guide.txt; do
-  text=$(unzip -p "$zip" "*/$name" | od -An -c | tr -s ' \n' ' ')
-  [ -n "$text" ] || { echo "dist_text: $name is not in $zip" >&2; failures=$((failures + 1)); continue; }
-  lf=$(unzip -p "$zip" "*/$name" | tr -cd '\n' | wc -c)
-  crlf=$(unzip -p "$zip" "*/$name" | grep -c $'\r$' || true)
-  [ "$lf" -gt 0 ] && [ "$lf" = "$crlf" ] || { echo "dist_text: $name has $lf lines, $crlf of them end in CRLF" >&2; failures=$((failures + 1)); }
-  bom=no; [[ $text == " 357 273 277"* ]] && bom=yes
-  want=no; [ "$name" = user-guide.txt ] && want=yes
-  [ "$bom" = "$want" ] || { echo "dist_text: $name: byte order mark $bom, wanted $want" >&2; failures=$((failures + 1)); }
+  unzip -p "$zip" "*/$name" >"$file" 2>/dev/null && [ -s "$file" ] || { bad "$name is not in $zip"; continue; }
+  lf=$(tr -cd '\n' <"$file" | wc -c) crlf=$(grep -c $'\r$' "$file" || true)
+  [ "$lf" = "$crlf" ] || bad "$name has $lf lines, $crlf of them end in CRLF"
+  bom=no want=no
+  [ "$(head -c 3 "$file" | od -An -tx1 | tr -d ' ')" = efbbbf ] && bom=yes
+  [ "$name" = user-guide.txt ] && want=yes
+  [ "$bom" = "$want" ] || bad "$name: byte order mark $bom, wanted $want"
 done
 exit $((failures > 0))
